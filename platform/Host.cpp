@@ -1,0 +1,15 @@
+#include "platform/Host.h"
+
+namespace ovlu {
+
+Host& TheHost() {
+  static Host host;
+  return host;
+}
+
+void SetHost(FileSystem* fs, System* sys) {
+  TheHost().fs = fs;
+  TheHost().sys = sys;
+}
+
+}  // namespace ovlu

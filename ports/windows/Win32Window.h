@@ -1,0 +1,145 @@
+// The agent's main window on Windows: a top-level window with the standard
+// controls and the common controls (list view, progress bar, image list),
+// laid out in twips and driven through the ANSI functions of user32.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shell/Window.h"
+
+namespace ovlu::win {
+
+// Where a control sits: its parent and its rectangle in twips.
+struct TwipsRect {
+  Control parent;
+  int left, top, width, height;
+};
+// Design-time geometry of a windowed control; throws VbError for controls
+// that have no window (timers, image list).
+TwipsRect DesignRect(Control c);
+// Twips to pixels at the given dots per inch (1440 twips per inch).
+int TwipsToPixels(int twips, int dpi);
+
+class Win32Window : public Window {
+ public:
+  Win32Window();
+  ~Win32Window() override;
+  Win32Window(const Win32Window&) = delete;
+  Win32Window& operator=(const Win32Window&) = delete;
+
+  void Load(FormEvents* events) override;
+  bool Loaded() const override;
+  void Show() override;
+  void Unload() override;
+
+  void SetCaption(Control c, const std::string& text) override;
+  std::string Caption(Control c) const override;
+  void SetEnabled(Control c, bool enabled) override;
+  bool Enabled(Control c) const override;
+
+  void SetProgressMax(float max) override;
+  float ProgressMax() const override;
+  void SetProgressValue(float value) override;
+  float ProgressValue() const override;
+
+  void SetColumnWidth(int column, int twips) override;
+  int ColumnWidth(int column) const override;
+  int AddRow(const std::string& text) override;
+  int RowCount() const override;
+  void SetSubItem(int row, int subItem, const std::string& text) override;
+  std::string SubItem(int row, int subItem) const override;
+  void SelectRow(int row) override;
+  int SelectedRow() const override;
+  void SetRowSmallIcon(int row, int image) override;
+  int RowSmallIcon(int row) const override;
+  void BindSmallIcons() override;
+
+  Handle WindowHandle(Control c) const override;
+  std::intptr_t SendMessageA(Handle window, unsigned msg, std::uintptr_t wParam,
+                             std::intptr_t lParam) override;
+  Handle GetWindow(Handle window, unsigned relation) override;
+  int GetSystemMetrics(int index) override;
+  Handle LoadImageA(const std::string& name, unsigned type, int cx, int cy,
+                    unsigned flags) override;
+
+  int MsgBox(const std::string& text, int flags, const std::string& title) override;
+  void SetScreenPointer(int pointer) override;
+
+  void DoEvents() override;
+  int Run() override;
+
+  // Called at the end of every DoEvents, after the window's messages.
+  std::function<void()> onPump;
+
+  // Dots per inch used for the layout.
+  int DpiX() const { return dpiX_; }
+  int DpiY() const { return dpiY_; }
+  // True once the banner picture was decoded from the resources.
+  bool BannerLoaded() const { return banner_ != nullptr; }
+
+  // Window procedures (public so that the class registration can name them).
+  std::intptr_t HandleMain(void* hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+  std::intptr_t HandlePicture(void* hwnd, unsigned msg, std::uintptr_t wParam,
+                              std::intptr_t lParam);
+
+ private:
+  struct ControlState {
+    std::string caption;
+    bool enabled = true;
+    void* hwnd = nullptr;
+  };
+  struct Row {
+    std::array<std::string, 4> text;
+    int icon = 0;
+  };
+  static constexpr int kControls = static_cast<int>(Control::ImageList1) + 1;
+
+  ControlState& State(Control c) { return controls_[static_cast<int>(c)]; }
+  const ControlState& State(Control c) const { return controls_[static_cast<int>(c)]; }
+  void* Hwnd(Control c) const { return controls_[static_cast<int>(c)].hwnd; }
+  void ResetDesignState();
+  void CreateControls();
+  void DestroyResources();
+  void LoadBanner();
+  void CheckRow(int row) const;
+  void CheckColumn(int column) const;
+  void Fire(void (FormEvents::*handler)());
+  void PaintDecoration(void* hdc);
+  void ApplyPointer();
+
+  FormEvents* events_ = nullptr;
+  bool loaded_ = false;
+  bool activated_ = false;
+  bool comInitialised_ = false;
+  int dpiX_ = 96;
+  int dpiY_ = 96;
+  std::array<ControlState, kControls> controls_{};
+  std::array<int, 4> columnTwips_{};
+  std::vector<Row> rows_;
+  int selectedRow_ = 0;
+  float progressMax_ = 100.0f;
+  float progressValue_ = 0.0f;
+  int pointer_ = 0;
+  bool inTimer1_ = false;
+  bool inTimerTimeOut_ = false;
+  bool quit_ = false;
+  int quitCode_ = 0;
+  void* focus_ = nullptr;
+
+  // GDI objects owned while the window exists.
+  void* fontArial9Bold_ = nullptr;
+  void* fontCalibri18Bold_ = nullptr;
+  void* fontCalibri12_ = nullptr;
+  void* fontSansBold_ = nullptr;
+  void* fontDefault_ = nullptr;
+  void* banner_ = nullptr;       // HBITMAP
+  void* bannerBrush_ = nullptr;  // pattern brush of the banner, behind LblMesg
+  void* imageList_ = nullptr;    // HIMAGELIST
+  int bannerWidth_ = 0;
+  int bannerHeight_ = 0;
+};
+
+}  // namespace ovlu::win

@@ -1,0 +1,92 @@
+// The update run the user starts with cmdGET, and closing the program.
+#include "shell/MainForm.h"
+
+namespace ovlu {
+
+namespace {
+template <class F>
+void Step(F&& f) {
+  try {
+    f();
+  } catch (const VbError&) {
+  }
+}
+}  // namespace
+
+void MainForm::cmdGET_Click() {
+  // One run at a time: the button keeps its look, but a click during a run
+  // (which lets window events through) starts nothing.
+  if (running_) return;
+
+  if (Ctl().MsgBox("Avviare l'aggiornamento di OrVento?", 68, "OrVento") == vbNo) return;
+  running_ = true;
+
+  Ctl().SetScreenPointer(vbHourglass);
+  Ctl().SetCaption(Control::CmdChiudi, "&Annulla");
+
+  char buffer[256] = {};
+  const unsigned n = Sys().GetSystemDirectory(buffer, 256);
+  SystemDirectory.assign(buffer, n <= 256 ? n : 0);
+
+  DownloadAllFiles();
+
+  const bool gone = !window_.Loaded();
+  if (!gone)
+    Ctl().SetCaption(Control::LabelST,
+                     G().CancelRequested ? "download interrotto" : "download completato");
+
+  StartAzioneSuFile();
+
+  // After an "E" record the window has been closed: the outcome is settled
+  // out of sight and the process ends below.
+  const bool shown = window_.Loaded() && !endAfterRun_;
+  if (G().CancelRequested) {
+    if (shown) {
+      Ctl().SetCaption(Control::LabelST, "Aggiornamento interrotto. Riprovare.");
+      Ctl().SetCaption(Control::LblMesg, "Aggiornamento interrotto. Riprovare.");
+    }
+  } else {
+    if (shown) {
+      Ctl().SetCaption(Control::LabelST, "Aggiornamento completato.");
+      Ctl().SetCaption(Control::LblMesg, "Aggiornamento completato.");
+      Ctl().SetEnabled(Control::cmdGET, false);
+    }
+    const std::string list = G().DataFolder + "\\" + "Updates.upd";
+    // A list that cannot be deleted stays; the run still ends normally.
+    Step([&] {
+      if (Fs().FileExists(list)) Fs().Delete(list);
+    });
+  }
+
+  if (endAfterRun_) {
+    Step([&] { window_.SetScreenPointer(vbDefault); });
+    Sys().EndProcess(0);
+  }
+
+  Ctl().SetCaption(Control::CmdChiudi, "&Chiudi");
+  Ctl().SetScreenPointer(vbDefault);
+  running_ = false;
+}
+
+void MainForm::CmdChiudi_Click() {
+  int answer = vbYes;
+  Step([&] {
+    if (Ctl().Caption(Control::CmdChiudi) == "&Annulla")
+      answer = Ctl().MsgBox("Interrompre l'aggiornamento?", 68, "OrVento");
+  });
+  if (answer != vbYes) return;
+  Step([&] { window_.SetEnabled(Control::Timer1, false); });
+  Step([&] { window_.DoEvents(); });
+  Step([&] { window_.Unload(); });
+  Step([&] { window_.DoEvents(); });
+  Sys().EndProcess(0);
+}
+
+void MainForm::Form_CloseBox() {
+  // The close box ends the program without a question, whatever is running.
+  Step([&] { window_.SetEnabled(Control::Timer1, false); });
+  Step([&] { window_.Unload(); });
+  Sys().EndProcess(0);
+}
+
+}  // namespace ovlu

@@ -1,0 +1,48 @@
+// Downloads every listed file in turn under its received-file name.
+#include "shell/MainForm.h"
+
+namespace ovlu {
+
+void MainForm::DownloadAllFiles() {
+  try {
+    UpdateItemArray& items = G().UpdateItems;
+    const std::int32_t last = items.UBound();
+    for (std::int32_t i = 0; i <= last; ++i) {
+      Window& w = Ctl();
+      const UpdateItem& item = items[i];
+      w.SetCaption(Control::LabelStatus1, "Connessione al server in corso....");
+      w.SelectRow(i + 1);
+      CurrentRow = i + 1;
+
+      inet_.OpenURL(item.Sources[0].Server);
+      inet_.SetRequestTimeout(40);
+      do {
+        w.DoEvents();
+      } while (inet_.StillExecuting());
+
+      w.SetProgressValue(0);
+      const std::string& url = item.Sources[item.SourceIndex].Url;
+      w.SetCaption(Control::LabelStatus1, "Download del file...\r\n" + url);
+      w.SetCaption(Control::LabelFName, "File name: " + item.FileName);
+      w.SetCaption(Control::LabelDest, "Destination: " + item.DestFolder);
+      w.SelectRow(i + 1);
+      DownloadPath = ReceivedFileName(item);
+      inet_.SetProtocol(icHTTP);
+      w.SetEnabled(Control::TimerTimeOut, true);
+      inet_.Execute(url, "GET");
+      do {
+        w.DoEvents();
+      } while (inet_.StillExecuting());
+      w.SetEnabled(Control::TimerTimeOut, false);
+      SetPercent();
+    }
+  } catch (const VbError&) {
+    // The sequence stops here. The percentage timer is not left running.
+    try {
+      if (window_.Loaded()) window_.SetEnabled(Control::TimerTimeOut, false);
+    } catch (const VbError&) {
+    }
+  }
+}
+
+}  // namespace ovlu
