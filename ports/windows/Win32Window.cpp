@@ -21,6 +21,8 @@ constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimerTimeOutId = 2;
 constexpr UINT kTimer1Interval = 1000;
 constexpr UINT kTimerTimeOutInterval = 10;
+// Posted by Show: the window may have become active before it was visible.
+constexpr UINT kCheckActivation = WM_APP + 3;
 
 // Client area of the window, in twips.
 constexpr int kClientWidth = 8040;
@@ -403,6 +405,9 @@ void Win32Window::Show() {
   ::ShowWindow(main, SW_SHOWNORMAL);
   ::UpdateWindow(main);
   ::SetForegroundWindow(main);
+  // A window activated while still hidden (a control took the focus) gets
+  // no new activation when shown; the event loop then catches up.
+  if (!activated_) ::PostMessageA(main, kCheckActivation, 0, 0);
 }
 
 void Win32Window::DestroyResources() {
@@ -478,12 +483,14 @@ bool Win32Window::Enabled(Control c) const { return State(c).enabled; }
 // ---------------------------------------------------------------- progress bar
 
 void Win32Window::SetProgressMax(float max) {
-  if (!(max > 0.0f)) throw VbError(errInvalidProperty, "progress maximum must be above 0");
+  if (std::isnan(max) || max < 0.0f) throw VbError(errInvalidProperty, "bad progress maximum");
   progressMax_ = max;
+  if (progressValue_ > max) progressValue_ = max;
   if (HWND bar = static_cast<HWND>(Hwnd(Control::ProgressBar1)); bar != nullptr) {
+    // The control counts in whole numbers; the agent's own values stay floats.
     const double top = std::fmin(static_cast<double>(max), 2147483647.0);
     ::SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(top));
-    ::SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(std::fmin(progressValue_, top)), 0);
+    ::SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(progressValue_), 0);
   }
 }
 
@@ -787,6 +794,12 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       }
       return 0;
     }
+    case kCheckActivation:
+      if (!activated_ && ::IsWindowVisible(main) && ::GetActiveWindow() == main) {
+        activated_ = true;
+        Fire(&FormEvents::Form_Activate);
+      }
+      return 0;
     case WM_SETCURSOR:
       if (pointer_ == 11) {
         ApplyPointer();

@@ -317,3 +317,68 @@ TEST_F(WindowTest, HourglassStaysWhileEventsRun) {
 
 }  // namespace
 }  // namespace ovlu::win
+
+namespace ovlu::win {
+namespace {
+
+// The program's resources (this test program carries the same file).
+TEST(Resources, VersionBlockInItalianAndIconGroups) {
+  char exe[MAX_PATH];
+  ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(exe, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> block(size);
+  ASSERT_TRUE(::GetFileVersionInfoA(exe, 0, size, block.data()));
+  struct Value {
+    const char* key;
+    const char* text;
+  };
+  const Value values[] = {
+      {"FileDescription", "Agente di aggiornamento software"},
+      {"ProductName", "OV Live Update"},
+      {"CompanyName", "Tessaro Software"},
+      {"FileVersion", "7.00"},
+      {"ProductVersion", "7.00"},
+      {"InternalName", "OVLiveUpdate"},
+      {"OriginalFilename", "OVLiveUpdate.exe"},
+  };
+  for (const Value& v : values) {
+    const std::string path = std::string("\\StringFileInfo\\041004E4\\") + v.key;
+    char* text = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(::VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &len))
+        << v.key;
+    EXPECT_STREQ(text, v.text);
+  }
+  WORD* translation = nullptr;
+  UINT len = 0;
+  ASSERT_TRUE(::VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &len));
+  ASSERT_GE(len, 4u);
+  EXPECT_EQ(translation[0], 0x0410);
+  EXPECT_EQ(translation[1], 1252);
+
+  // "AAA": 48, 32 and 16 pixels at 32 bits; group 1 is there too.
+  HRSRC group = ::FindResourceA(nullptr, "AAA", reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+  ASSERT_NE(group, nullptr);
+  const auto* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, group)));
+  const WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+  ASSERT_EQ(count, 3);
+  std::vector<int> sizes;
+  for (WORD i = 0; i < count; ++i) {
+    const BYTE* entry = dir + 6 + 14 * i;  // width, height, colours, 0, planes, bits, ...
+    sizes.push_back(entry[0]);
+    EXPECT_EQ(*reinterpret_cast<const WORD*>(entry + 6), 32) << "image " << i;
+  }
+  EXPECT_EQ(sizes, (std::vector<int>{48, 32, 16}));
+  EXPECT_NE(::FindResourceA(nullptr, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_GROUP_ICON)),
+            nullptr);
+  EXPECT_EQ(::FindResourceA(nullptr, MAKEINTRESOURCEA(24), reinterpret_cast<LPCSTR>(RT_MANIFEST)),
+            nullptr);
+  EXPECT_EQ(::FindResourceA(nullptr, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_MANIFEST)),
+            nullptr);
+}
+
+}  // namespace
+}  // namespace ovlu::win

@@ -1,0 +1,38 @@
+#!/bin/sh
+# Cross-builds the Windows agent with MinGW-w64:
+#   BUILD_ROOT/win32  OVLiveUpdate.exe for 32-bit Windows (the shipped program)
+#   BUILD_ROOT/win64  the same sources for 64-bit Windows, with the tests
+# Usage: scripts/windows-build.sh [BUILD_ROOT]   (default: <repo>/build)
+# OVLU_WIN32_BUILD / OVLU_WIN64_BUILD name the two folders directly;
+# OVLU_JOBS sets the parallel jobs (default 2).
+set -eu
+repo=$(cd "$(dirname "$0")/.." && pwd)
+root=${1:-$repo/build}
+b32=${OVLU_WIN32_BUILD:-$root/win32}
+b64=${OVLU_WIN64_BUILD:-$root/win64}
+jobs=${OVLU_JOBS:-2}
+
+cmake -S "$repo" -B "$b32" -DCMAKE_BUILD_TYPE=Release -DOVLU_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-i686-w64-mingw32.cmake"
+cmake --build "$b32" -j "$jobs" --target OVLiveUpdate
+
+cmake -S "$repo" -B "$b64" -DCMAKE_BUILD_TYPE=Release -DOVLU_TESTS=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-x86_64-w64-mingw32.cmake"
+cmake --build "$b64" -j "$jobs"
+
+exe="$b32/bin/OVLiveUpdate.exe"
+# The shipped program must be a 32-bit PE that needs only system DLLs and
+# carries no manifest of its own.
+i686-w64-mingw32-objdump -f "$exe" | grep -q "file format pei-i386" ||
+  { echo "windows-build: $exe is not a 32-bit PE" >&2; exit 1; }
+bad=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+  grep -viE '^(kernel32|user32|gdi32|comctl32|wininet|shell32|ole32|oleaut32|advapi32|msvcrt|shlwapi|ws2_32|api-ms-win-.*)\.dll$' || true)
+if [ -n "$bad" ]; then
+  echo "windows-build: $exe imports non-system DLLs: $bad" >&2
+  exit 1
+fi
+if i686-w64-mingw32-objdump -p "$exe" | grep -qE '^[0-9a-f]{3}   Entry: ID: 0x000018,'; then
+  echo "windows-build: $exe embeds a manifest resource" >&2
+  exit 1
+fi
+echo "windows-build: $exe and $b64 are ready"

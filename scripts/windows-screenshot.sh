@@ -1,0 +1,60 @@
+#!/bin/sh
+# Captures the Windows agent's window, as Wine draws it on a private Xvfb,
+# with a demo update list loaded (the state before the user starts a run).
+# Usage: scripts/windows-screenshot.sh OUT.png [BUILD_ROOT]
+# The 64-bit build is used (BUILD_ROOT/win64 or OVLU_WIN64_BUILD): Debian's
+# Wine here runs 64-bit programs only; the layout is the same.
+set -eu
+out=${1:?usage: windows-screenshot.sh OUT.png [BUILD_ROOT]}
+case $out in /*) ;; *) out="$PWD/$out" ;; esac
+repo=$(cd "$(dirname "$0")/.." && pwd)
+root=${2:-$repo/build}
+b64=${OVLU_WIN64_BUILD:-$root/win64}
+exe="$b64/bin/OVLiveUpdate.exe"
+[ -f "$exe" ] || { echo "windows-screenshot: no $exe (run scripts/windows-build.sh)" >&2; exit 1; }
+for tool in wine wineboot wineserver xvfb-run xdotool import; do
+  command -v "$tool" >/dev/null || { echo "windows-screenshot: $tool is not installed" >&2; exit 1; }
+done
+
+prefix=$(mktemp -d /tmp/ovlu-wine-shot.XXXXXX)
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+}
+trap cleanup EXIT INT TERM
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export OVLU_REPO="$repo" OVLU_EXE="$exe" OVLU_OUT="$out" OVLU_INSTANCE_NAME="shot-$$"
+
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
+  set -e
+  wineboot -i >/dev/null 2>&1
+  wine reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1
+  # The caption buttons are glyphs of Marlett (Debian package fonts-wine).
+  for f in /usr/share/wine/fonts/marlett.ttf; do
+    [ -f "$f" ] && cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
+  done
+  data="$WINEPREFIX/drive_c/users/Public/Documents/Tessaro Software/OrVento 7"
+  app="$WINEPREFIX/drive_c/OrVento 7"
+  mkdir -p "$data" "$app"
+  cp "$OVLU_EXE" "$app/OVLiveUpdate.exe"
+  h=http://updates.example.invalid/orvento7
+  printf "%s\r\n" \
+    "<v-R><s-$h/OrVento.exe><APPPATH-\\OrVento.exe>" \
+    "<v-S><s-$h/Motore.dll><SYSPATH-\\Motore.dll>" \
+    "<v-S><s-$h/Griglia.ocx><S32PATH-\\Griglia.ocx>" \
+    "<v-N><s-$h/Tabelle.dat><ARCPATH-\\Tabelle.dat>" \
+    "<v-N><s-$h/Leggimi.txt><APPPATH-\\Leggimi.txt>" >"$data/Updates.upd"
+  cd "$app"
+  wine "C:\\OrVento 7\\OVLiveUpdate.exe" >/dev/null 2>&1 &
+  agent=$!
+  id=""
+  for i in $(seq 60); do
+    id=$(xdotool search --name "^ OV Live Update\$" 2>/dev/null | head -1) && [ -n "$id" ] && break
+    sleep 0.25
+  done
+  [ -n "$id" ] || { echo "windows-screenshot: the window did not appear" >&2; kill $agent; exit 1; }
+  sleep 1.5  # let it paint
+  import -window "$id" "$OVLU_OUT"
+  kill $agent 2>/dev/null || true
+'
+echo "windows-screenshot: $out"
