@@ -1,0 +1,111 @@
+#!/bin/bash
+# Runs the agent on a built-in demo: nginx on 127.0.0.1 serves a few files at
+# a modest rate, a demo update list is written into a temporary data folder,
+# and the real window opens on this display (or on a private Xvfb when there
+# is none; pass --screenshot OUT.png to save a picture of it after start-up).
+#
+# The temporary tree, printed at the start, stands in for a Windows machine:
+#   public/Documents/Tessaro Software/OrVento 7/Updates.upd   the list
+#   OrVento 7/              the product's folder: OVLiveUpdate and OrVento.exe
+#   windows/system32/regsvr32.exe   records what it is asked to register
+#   Dati/                   the destination of a record with a plain path
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+shot=""
+if [ "${1:-}" = "--screenshot" ]; then shot=$(realpath -m "$2"); fi
+
+sh "$repo/scripts/setup.sh"
+build=$repo/build/linux
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DOVLU_SANITIZE=ON >/dev/null
+cmake --build "$build" -j "${OVLU_JOBS:-2}" --target OVLiveUpdate
+
+demo=$(mktemp -d /tmp/ovludemo.XXXXXX)
+echo "demo folder: $demo"
+data="$demo/public/Documents/Tessaro Software/OrVento 7"
+product="$demo/OrVento 7"
+mkdir -p "$data" "$product" "$demo/windows/system32" "$demo/Dati" "$demo/www/upd" "$demo/nginx"
+
+# What is in place before the update.
+printf 'OrVento 7.0\n' >"$product/OrVento.exe"
+chmod +x "$product/OrVento.exe"
+printf 'tabelle vecchie\n' >"$demo/Dati/Tabelle.dat"
+cp "$build/bin/OVLiveUpdate" "$product/"
+cat >"$demo/windows/system32/regsvr32.exe" <<REG
+#!/bin/sh
+echo "\$*" >>"$demo/regsvr32.log"
+REG
+chmod +x "$demo/windows/system32/regsvr32.exe"
+
+# What the server publishes: big enough to watch the bar move.
+head -c 6000000 /dev/urandom >"$demo/www/upd/OrVento.exe"
+head -c 2500000 /dev/urandom >"$demo/www/upd/Motore.ocx"
+head -c 3000000 /dev/urandom >"$demo/www/upd/Tabelle.dat"
+printf 'Novità di OrVento 7.1\r\n' | iconv -f UTF-8 -t CP1252 >"$demo/www/upd/Leggimi.txt"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cat >"$demo/nginx/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $demo/nginx/nginx.pid;
+error_log $demo/nginx/error.log;
+events { worker_connections 64; }
+http {
+  access_log $demo/nginx/access.log;
+  client_body_temp_path $demo/nginx/body;
+  proxy_temp_path $demo/nginx/proxy;
+  fastcgi_temp_path $demo/nginx/fastcgi;
+  uwsgi_temp_path $demo/nginx/uwsgi;
+  scgi_temp_path $demo/nginx/scgi;
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:$port;
+    root $demo/www;
+    limit_rate 1m;
+  }
+}
+CONF
+/usr/sbin/nginx -p "$demo/nginx" -c "$demo/nginx/nginx.conf" &
+nginx_pid=$!
+xvfb_pid=""
+cleanup() {
+  kill "$nginx_pid" 2>/dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+
+url="http://127.0.0.1:$port/upd"
+# Records: an "R" record for the product's program, an "S" record for a
+# component, a plain path, and a placeholder with no action.
+{
+  printf '<v-R><s-%s/OrVento.exe><APPPATH-\\OrVento.exe>\r\n' "$url"
+  printf '<v-S><s-%s/Motore.ocx><S32PATH-\\Motore.ocx>\r\n' "$url"
+  printf '<v-><s-%s/Tabelle.dat><%s\\Tabelle.dat>\r\n' "$url" "$demo/Dati"
+  printf '<v-><s-%s/Leggimi.txt><ARCPATH-\\Leggimi.txt>\r\n' "$url"
+} >"$data/Updates.upd"
+
+export PUBLIC="$demo/public" windir="$demo/windows" SystemDrive="$demo"
+export OVLU_INSTANCE_LOCK="$demo/instance.lock"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+
+if [ -n "$shot" ] || [ -z "${DISPLAY:-}" ]; then
+  Xvfb :77 -screen 0 1024x768x24 -nolisten tcp &
+  xvfb_pid=$!
+  export DISPLAY=:77
+  sleep 1
+fi
+
+cd "$product"
+if [ -n "$shot" ]; then
+  ./OVLiveUpdate &
+  app=$!
+  sleep 4
+  import -window root "$shot"
+  kill "$app"
+  echo "screenshot: $shot"
+  exit 0
+fi
+echo 'Click "Avvia Aggiornamento", answer Yes, and watch the files arrive.'
+./OVLiveUpdate || true
+echo "--- after the run ---"
+ls -l "$product" "$demo/Dati" "$data"
+[ -f "$demo/regsvr32.log" ] && echo "regsvr32 was called with: $(cat "$demo/regsvr32.log")"

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Runs every test from nothing: installs the packages, builds the Linux agent
+# and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in
+# build/linux, runs them (window tests on a private Xvfb display), then
+# cross-builds the Windows agent in build/win32 and build/win64 and runs the
+# Windows tests under Wine.
+set -eu
+repo=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${OVLU_JOBS:-2}
+sh "$repo/scripts/setup.sh"
+
+lin=$repo/build/linux
+cmake -S "$repo" -B "$lin" -DCMAKE_BUILD_TYPE=Debug -DOVLU_SANITIZE=ON
+cmake --build "$lin" -j "$jobs"
+
+# Qt's and D-Bus's own allocations that live until exit are not ours.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  ctest --test-dir "$lin" --output-on-failure --timeout 300 -j "$jobs" || status=$?
+
+sh "$repo/scripts/windows-build.sh" "$repo/build"
+sh "$repo/scripts/windows-test.sh" "$repo/build" || status=$?
+exit $status

@@ -1,0 +1,97 @@
+#!/bin/bash
+# Drives the real Linux window the way a person does: the agent is started
+# on a machine laid out in a temporary folder, the "Avvia Aggiornamento"
+# button is clicked with the mouse, the question is answered with Return,
+# and afterwards the files are checked on disk and the window is closed
+# with "Chiudi".
+# Usage: acceptance.sh PATH/TO/OVLiveUpdate PATH/TO/ovlu_testserver.py
+set -euo pipefail
+agent=$1
+server=$2
+
+root=$(mktemp -d /tmp/ovluaccept.XXXXXX)
+data="$root/public/Documents/Tessaro Software/OrVento 7"
+product="$root/OrVento 7"
+mkdir -p "$data" "$product" "$root/www" "$root/windows/system32" "$root/Dati"
+server_pid="" agent_pid="" xvfb_pid=""
+cleanup() {
+  for p in $agent_pid $server_pid $xvfb_pid; do kill "$p" 2>/dev/null || true; done
+  chmod -R u+w "$root" 2>/dev/null || true
+  rm -rf "$root"
+}
+trap cleanup EXIT
+fail() { echo "acceptance: $*" >&2; exit 1; }
+
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 99); do
+    [ -e "/tmp/.X11-unix/X$n" ] || break
+  done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp &
+  xvfb_pid=$!
+  export DISPLAY=":$n"
+  sleep 1
+fi
+
+cp "$agent" "$product/OVLiveUpdate"
+printf 'OrVento 7.0\n' >"$product/OrVento.exe"
+printf 'vecchio listino\n' >"$root/Dati/Listino.dat"
+head -c 400000 /dev/urandom >"$root/www/OrVento.exe"
+head -c 120000 /dev/urandom >"$root/www/Listino.dat"
+
+# The server ends when its standard input closes.
+mkfifo "$root/server.in"
+python3 "$server" --root "$root/www" <"$root/server.in" >"$root/server.out" &
+server_pid=$!
+exec 3>"$root/server.in"
+for _ in $(seq 100); do
+  port=$(sed -n 's/^PORT //p' "$root/server.out")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "${port:-}" ] || fail "the test server did not start"
+url="http://127.0.0.1:$port/file"
+printf '<v-R><s-%s/OrVento.exe?rate=400000><APPPATH-\\OrVento.exe>\r\n<v-><s-%s/Listino.dat><%s\\Listino.dat>\r\n' \
+  "$url" "$url" "$root/Dati" >"$data/Updates.upd"
+
+(
+  cd "$product"
+  export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+  exec ./OVLiveUpdate
+) &
+agent_pid=$!
+
+win=$(timeout 30 xdotool search --sync --onlyvisible --name "OV Live Update" | head -1) ||
+  fail "the window did not appear"
+sleep 0.5
+# The button's centre: 2235 + 3870/2 and 5085 + 450/2 twips, 15 twips a pixel.
+xdotool mousemove --window "$win" 278 354 click 1
+box=$(timeout 15 xdotool search --sync --onlyvisible --name "^OrVento$" | head -1) ||
+  fail "the question did not appear"
+sleep 0.3
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+
+for _ in $(seq 600); do
+  [ -e "$data/Updates.upd" ] || break
+  kill -0 "$agent_pid" 2>/dev/null || fail "the agent ended during the run"
+  sleep 0.1
+done
+[ ! -e "$data/Updates.upd" ] || fail "the list is still there after 60 s"
+
+cmp -s "$root/www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not updated"
+[ "$(cat "$product/OrVento.exe.old")" = "OrVento 7.0" ] || fail "no .old copy of OrVento.exe"
+[ ! -e "$product/OrVento.exe.tmp" ] || fail "the .tmp stage is left over"
+cmp -s "$root/www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
+[ "$(cat "$root/Dati/Listino.dat.old")" = "vecchio listino" ] || fail "no .old copy of Listino.dat"
+
+# "Chiudi": 6285 + 1620/2 and 5085 + 450/2 twips.
+xdotool mousemove --window "$win" 473 354 click 1
+for _ in $(seq 100); do
+  kill -0 "$agent_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$agent_pid" 2>/dev/null; then fail "Chiudi did not end the agent"; fi
+wait "$agent_pid" || fail "the agent ended with status $?"
+agent_pid=""
+echo "acceptance: passed"
