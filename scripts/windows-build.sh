@@ -25,6 +25,10 @@ exe="$b32/bin/OVLiveUpdate.exe"
 # carries no manifest of its own.
 i686-w64-mingw32-objdump -f "$exe" | grep -q "file format pei-i386" ||
   { echo "windows-build: $exe is not a 32-bit PE" >&2; exit 1; }
+if command -v file >/dev/null; then
+  file -b "$exe" | grep -q '^PE32 executable (GUI) Intel 80386' ||
+    { echo "windows-build: $exe is $(file -b "$exe"), not a 32-bit GUI program" >&2; exit 1; }
+fi
 bad=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
   grep -viE '^(kernel32|user32|gdi32|comctl32|wininet|shell32|ole32|oleaut32|advapi32|msvcrt|shlwapi|ws2_32|api-ms-win-.*)\.dll$' || true)
 if [ -n "$bad" ]; then
@@ -35,4 +39,4 @@ if i686-w64-mingw32-objdump -p "$exe" | grep -qE '^[0-9a-f]{3}   Entry: ID: 0x00
   echo "windows-build: $exe embeds a manifest resource" >&2
   exit 1
 fi
-echo "windows-build: $exe and $b64 are ready"
+echo "windows-build: $exe ($(wc -c <"$exe") bytes) and $b64 are ready"

@@ -11,8 +11,11 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 root=${2:-$repo/build}
 b64=${OVLU_WIN64_BUILD:-$root/win64}
 exe="$b64/bin/OVLiveUpdate.exe"
-[ -f "$exe" ] || { echo "windows-screenshot: no $exe (run scripts/windows-build.sh)" >&2; exit 1; }
-for tool in wine wineboot wineserver xvfb-run xdotool import; do
+if [ ! -f "$exe" ]; then
+  sh "$repo/scripts/windows-build.sh" "$root" >/dev/null
+fi
+[ -f "$exe" ] || { echo "windows-screenshot: no $exe" >&2; exit 1; }
+for tool in wine wineboot wineserver xvfb-run xdotool import timeout; do
   command -v "$tool" >/dev/null || { echo "windows-screenshot: $tool is not installed" >&2; exit 1; }
 done
 
@@ -27,8 +30,8 @@ export OVLU_REPO="$repo" OVLU_EXE="$exe" OVLU_OUT="$out" OVLU_INSTANCE_NAME="sho
 
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
   set -e
-  wineboot -i >/dev/null 2>&1
-  wine reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1
+  timeout 240 wineboot -i >/dev/null 2>&1 || { echo "windows-screenshot: wineboot failed" >&2; exit 1; }
+  timeout 60 wine reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1
   # The caption buttons are glyphs of Marlett (Debian package fonts-wine).
   for f in /usr/share/wine/fonts/marlett.ttf; do
     [ -f "$f" ] && cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"

@@ -1,28 +1,47 @@
 #!/bin/sh
-# Runs the Windows tests under Wine: the core's tests and the platform's, both
-# built for 64-bit Windows by scripts/windows-build.sh, and the end-to-end run
-# of OVLiveUpdate.exe against a loopback HTTP server.
+# Builds the Windows agent (scripts/windows-build.sh: the 32-bit
+# OVLiveUpdate.exe with its checks, and the 64-bit build with the tests),
+# then runs the Windows tests under Wine: the core's tests and the
+# platform's, and the end-to-end run of OVLiveUpdate.exe against a loopback
+# HTTP server.
 # Usage: scripts/windows-test.sh [BUILD_ROOT]   (default: <repo>/build; the
-# tests are in BUILD_ROOT/win64, or in OVLU_WIN64_BUILD when set).
-# A fresh Wine prefix is made for every run and removed afterwards; the
-# display is a private Xvfb. Missing Wine or Xvfb is a failure, not a skip.
+# builds are BUILD_ROOT/win32 and BUILD_ROOT/win64, or OVLU_WIN32_BUILD and
+# OVLU_WIN64_BUILD when set). OVLU_SKIP_BUILD=1 runs the tests of an
+# existing build.
+# A fresh Wine prefix is made for every run (wineboot once) and removed
+# afterwards; the display is a private Xvfb. Missing Wine or Xvfb is a
+# failure, not a skip.
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 root=${1:-$repo/build}
 b64=${OVLU_WIN64_BUILD:-$root/win64}
+started=$(date +%s)
 
-for tool in wine wineboot wineserver xvfb-run ctest; do
+# Debian without 32-bit Wine may keep the 64-bit loader off the PATH.
+if ! command -v wine >/dev/null && [ -x /usr/lib/wine/wine64 ]; then
+  PATH="$PATH:/usr/lib/wine"
+  export PATH
+fi
+for tool in wineboot wineserver xvfb-run xauth ctest timeout; do
   command -v "$tool" >/dev/null || { echo "windows-test: $tool is not installed" >&2; exit 1; }
 done
-[ -f "$b64/CTestTestfile.cmake" ] ||
-  { echo "windows-test: no test build in $b64 (run scripts/windows-build.sh)" >&2; exit 1; }
+command -v wine >/dev/null || command -v wine64 >/dev/null ||
+  { echo "windows-test: wine is not installed" >&2; exit 1; }
 
-prefix=$(mktemp -d /tmp/ovlu-wine.XXXXXX)
+if [ "${OVLU_SKIP_BUILD:-0}" != 1 ]; then
+  sh "$repo/scripts/windows-build.sh" "$root"
+fi
+[ -f "$b64/CTestTestfile.cmake" ] ||
+  { echo "windows-test: no test build in $b64" >&2; exit 1; }
+echo "windows-test: builds ready in $(( $(date +%s) - started )) s"
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/ovlu-wine.XXXXXX")
 cleanup() {
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
@@ -30,15 +49,27 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export OVLU_REPO="$repo" OVLU_B64="$b64"
 
+status=0
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
   set -e
   start=$(date +%s)
-  wineboot -i >/dev/null 2>&1
-  wine reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1
-  wineserver -p 60 || true  # one server for all the tests
+  wine_cmd=wine
+  command -v wine >/dev/null || wine_cmd=wine64
+  timeout 240 wineboot -i >/dev/null 2>&1 ||
+    { echo "windows-test: wineboot failed or hung" >&2; exit 1; }
+  timeout 60 $wine_cmd reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1 ||
+    { echo "windows-test: cannot set up the Wine prefix" >&2; exit 1; }
+  # The prefix must answer: a Windows program that cannot run is a failure.
+  [ -d "$WINEPREFIX/drive_c/users/Public/Documents" ] ||
+    { echo "windows-test: the prefix has no common documents folder" >&2; exit 1; }
+  # One program holds the session, and the output handles of the background
+  # processes of Wine, for all the tests (see ovlu_inspect).
+  held="$WINEPREFIX/held"
+  $wine_cmd "$OVLU_B64/tests/windows/ovlu_inspect.exe" hold "Z:$held" </dev/null >/dev/null 2>&1 &
+  for _ in $(seq 240); do [ -f "$held" ] && break; sleep 0.25; done
+  [ -f "$held" ] || { echo "windows-test: Wine does not start programs" >&2; exit 1; }
   echo "windows-test: Wine prefix ready in $(( $(date +%s) - start )) s"
-  status=0
-  ctest --test-dir "$OVLU_B64" --output-on-failure --timeout 300 || status=$?
-  echo "windows-test: done in $(( $(date +%s) - start )) s"
-  exit $status
-'
+  ctest --test-dir "$OVLU_B64" --output-on-failure --timeout 300 --no-tests=error
+' || status=$?
+echo "windows-test: done in $(( $(date +%s) - started )) s (status $status)"
+exit $status

@@ -1,5 +1,6 @@
 #include "ports/headless/HeadlessWindow.h"
 
+#include <cmath>
 #include <thread>
 
 namespace ovlu {
@@ -106,13 +107,16 @@ bool HeadlessWindow::Enabled(Control c) const {
 
 void HeadlessWindow::SetProgressMax(float max) {
   Require();
+  // As the progress bar control: the maximum must lie above the minimum (0).
+  if (!(max > 0) || !std::isfinite(max))
+    throw VbError(errInvalidProperty, "Invalid property value");
   max_ = max;
   if (value_ > max_) value_ = max_;
 }
 
 void HeadlessWindow::SetProgressValue(float value) {
   Require();
-  if (value < 0 || value > max_) throw VbError(errInvalidProperty, "Invalid property value");
+  if (!(value >= 0) || value > max_) throw VbError(errInvalidProperty, "Invalid property value");
   value_ = value;
 }
 

@@ -44,11 +44,11 @@ long MsLeft(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<long>(left.count()) : 0;
 }
 
-// Starts argv[0] with the given pipes as its standard input and output
-// (-1 leaves them as they are). The child gets SIGTERM when this process
+// Starts argv[0] with the given descriptors as its standard input, output
+// and error (-1 leaves them as they are). The child gets SIGTERM when this process
 // dies, so a crashed test leaves no server behind (SIGTERM rather than
 // SIGKILL so that nginx's master takes its workers along).
-pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
+pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd, int stderrFd = -1) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -60,6 +60,7 @@ pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
     if (getppid() != parent) _exit(127);
     if (stdinFd >= 0) dup2(stdinFd, 0);
     if (stdoutFd >= 0) dup2(stdoutFd, 1);
+    if (stderrFd >= 0) dup2(stderrFd, 2);
     for (int fd = 3; fd < 256; ++fd) close(fd);
     execv(argv[0], argv.data());
     _exit(127);
@@ -209,8 +210,7 @@ std::string SimpleGet(int port, const std::string& target, int timeoutMs) {
   std::string reply;
   for (;;) {
     p = {fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(MsLeft(deadline))) != 1)
-      throw std::runtime_error("no answer");
+    if (poll(&p, 1, static_cast<int>(MsLeft(deadline))) != 1) throw std::runtime_error("no answer");
     char buf[4096];
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n < 0) throw std::runtime_error("recv failed");
@@ -287,8 +287,29 @@ bool NginxServer::Available() {
   return std::string(OVLU_NGINX).size() > 0 && access(OVLU_NGINX, X_OK) == 0;
 }
 
-NginxServer::NginxServer(const std::string& rootDir) {
+NginxServer::NginxServer(const std::string& rootDir, bool tls) : tls_(tls) {
   if (!Available()) throw std::runtime_error("nginx is not installed");
+  if (tls_) {
+    const std::string d = dir_.Path();
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t openssl =
+        Spawn({FindExecutable("openssl"), "req", "-x509", "-newkey", "ec", "-pkeyopt",
+               "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+               "-keyout", d + "/key.pem", "-out", d + "/cert.pem"},
+              -1, quiet, quiet);
+    if (quiet >= 0) close(quiet);
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    int status = -1;
+    while (waitpid(openssl, &status, WNOHANG) != openssl) {
+      if (Clock::now() > deadline) {
+        Stop(openssl);
+        throw std::runtime_error("openssl did not make a certificate in time");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      throw std::runtime_error("openssl could not make a certificate");
+  }
   std::mt19937_64 rng(std::random_device{}());
   token_ = "ovlu-" + std::to_string(rng());
   // nginx cannot report a port of its own choosing: take a free one and try
@@ -326,28 +347,29 @@ bool NginxServer::TryStart(int port, const std::string& rootDir) {
        << "  default_type application/octet-stream;\n"
        << "  sendfile on;\n"
        << "  server {\n"
-       << "    listen 127.0.0.1:" << port << ";\n"
-       << "    root " << rootDir << ";\n"
+       << "    listen 127.0.0.1:" << port << (tls_ ? " ssl" : "") << ";\n";
+  if (tls_) {
+    conf << "    ssl_certificate " << d << "/cert.pem;\n"
+         << "    ssl_certificate_key " << d << "/key.pem;\n";
+  }
+  conf << "    root " << rootDir << ";\n"
        << "    location = /.ovlu-ready { return 200 \"" << token_ << "\"; }\n"
        << "  }\n"
        << "}\n";
   conf.close();
 
-  pid_ = Spawn({OVLU_NGINX, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log", "-g",
-                "daemon off;"},
-               -1, -1);
+  pid_ = Spawn(
+      {OVLU_NGINX, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log", "-g", "daemon off;"},
+      -1, -1);
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < deadline) {
     if (Exited(pid_)) {  // typically: the port was taken
       pid_ = -1;
       return false;
     }
-    try {
-      if (SimpleGet(port, "/.ovlu-ready", 500) == token_) {
-        port_ = port;
-        return true;
-      }
-    } catch (const std::runtime_error&) {
+    if (Answers(port)) {
+      port_ = port;
+      return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -356,9 +378,26 @@ bool NginxServer::TryStart(int port, const std::string& rootDir) {
   return false;
 }
 
+// Plain HTTP: our token comes back. TLS: nginx has written its pid file,
+// which it does only once it holds its listening socket.
+bool NginxServer::Answers(int port) const {
+  if (!tls_) {
+    try {
+      return SimpleGet(port, "/.ovlu-ready", 500) == token_;
+    } catch (const std::runtime_error&) {
+      return false;
+    }
+  }
+  std::ifstream pidFile(dir_ / "nginx.pid");
+  long pid = 0;
+  return pidFile >> pid && pid == static_cast<long>(pid_);
+}
+
 NginxServer::~NginxServer() { Stop(pid_); }
 
-std::string NginxServer::Root() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string NginxServer::Root() const {
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+}
 
 std::string NginxServer::Url(const std::string& target) const { return Root() + target; }
 

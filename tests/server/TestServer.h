@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,9 +70,10 @@ class TestServer {
 
 class NginxServer {
  public:
-  // Serves the files of rootDir. Throws std::runtime_error when nginx is
-  // not installed or does not come up.
-  explicit NginxServer(const std::string& rootDir);
+  // Serves the files of rootDir, over TLS with a self-signed certificate
+  // (made for 127.0.0.1 at start) when tls is set. Throws
+  // std::runtime_error when nginx is not installed or does not come up.
+  explicit NginxServer(const std::string& rootDir, bool tls = false);
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
@@ -85,8 +87,10 @@ class NginxServer {
 
  private:
   bool TryStart(int port, const std::string& rootDir);
+  bool Answers(int port) const;
 
   TempDir dir_{"ovlu-nginx"};
+  bool tls_ = false;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string token_;

@@ -18,6 +18,7 @@ Routes (query parameters may be combined where it makes sense):
       chunked=1              chunked transfer coding, no Content-Length
       nolength=1             no Content-Length, the body ends with the close
       stall=headers          send the headers, then nothing
+      stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
   /redirect?to=PATH&code=N   redirect (302 unless code is given) to PATH
   /loop                      302 to itself, for ever
@@ -147,15 +148,20 @@ def serve_file(conn, method, name, query, root):
     payload = body + extra_bytes(extra)
     if cut is not None:
         payload = payload[:int(cut)]
+    stall_after = q("stallafter")
+    if stall_after is not None:
+        payload = payload[:int(stall_after)]
     if chunked:
         step = 1000
         for i in range(0, len(payload), step):
             piece = payload[i:i + step]
             paced_send(conn, b"%x\r\n" % len(piece) + piece + b"\r\n", rate)
-        if cut is None:
+        if cut is None and stall_after is None:
             conn.sendall(b"0\r\n\r\n")
     else:
         paced_send(conn, payload, rate)
+    if stall_after is not None:
+        wait_for_close(conn)
 
 
 def handle(conn, root):

@@ -4,7 +4,11 @@
 // (the Windows headers first)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "ports/windows/Win32Host.h"
 

@@ -4,6 +4,10 @@
 // (the Windows headers first)
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "ports/windows/Win32Window.h"
 
 namespace ovlu::win {

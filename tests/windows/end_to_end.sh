@@ -6,9 +6,10 @@
 #
 # Usage: end_to_end.sh OVLiveUpdate.exe ovlu_testserver.py ovlu_inspect.exe
 # Uses WINEPREFIX and DISPLAY when set; otherwise makes a prefix of its own
-# and runs under xvfb-run. Anything missing (Wine, the display, xdotool)
-# makes the test fail.
+# and runs under xvfb-run. OVLU_WINE names the Wine loader (default: wine).
+# Anything missing (Wine, the display, xdotool) makes the test fail.
 set -u
+wine=${OVLU_WINE:-wine}
 
 agent_exe=$(readlink -f "$1")
 server_py=$(readlink -f "$2")
@@ -20,7 +21,7 @@ fail() {
   exit 1
 }
 
-for tool in wine xdotool python3 cmp; do
+for tool in "$wine" wineserver xdotool python3 cmp timeout md5sum; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 
@@ -35,15 +36,17 @@ own_prefix=""
 if [ -z "${WINEPREFIX:-}" ]; then
   own_prefix=$(mktemp -d /tmp/ovlu-e2e-prefix.XXXXXX)
   export WINEPREFIX=$own_prefix
-  wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
-  wine reg import "$here/wine-settings.reg" >/dev/null 2>&1 || fail "cannot set up the prefix"
+  timeout 240 wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+  timeout 60 "$wine" reg import "$here/wine-settings.reg" >/dev/null 2>&1 || fail "cannot set up the prefix"
 fi
 
 work=$(mktemp -d /tmp/ovlu-e2e.XXXXXX)
 agent_pid=""
 server_pid=""
+holder_pid=""
 cleanup() {
   [ -n "$agent_pid" ] && kill "$agent_pid" 2>/dev/null
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
   exec 7>&- 2>/dev/null
   [ -n "${app_dir:-}" ] && rm -rf "$app_dir"
@@ -56,9 +59,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Wine's background processes keep the output handles of the program that
+# started them: a holder with no output starts them, so that every "inspect"
+# below returns as soon as it has printed.
+"$wine" "$inspect_exe" hold "Z:$work/held" </dev/null >/dev/null 2>&1 &
+holder_pid=$!
+for _ in $(seq 240); do [ -f "$work/held" ] && break; sleep 0.25; done
+[ -f "$work/held" ] || fail "Wine does not start programs"
+
 # ---------------------------------------------------------------- server
 mkdir -p "$work/served"
 head -c 300000 /dev/urandom >"$work/served/Tabelle.dat"
+head -c 400000 /dev/urandom >"$work/served/Grande.bin"
 printf 'readme, new edition\r\n' >"$work/served/readme.txt"
 mkfifo "$work/server.in"
 python3 "$server_py" --root "$work/served" <"$work/server.in" >"$work/server.out" 2>"$work/server.err" &
@@ -89,7 +101,7 @@ printf 'table, old edition' >"$data_dir/Tabelle.dat"
 printf 'stale backup' >"$data_dir/Tabelle.dat.old"
 export OVLU_INSTANCE_NAME="e2e-$$"
 
-inspect() { (cd "$work" && wine "$inspect_exe" "$@" 2>/dev/null | tr -d '\r'); }
+inspect() { (cd "$work" && timeout 20 "$wine" "$inspect_exe" "$@" 2>/dev/null | tr -d '\r'); }
 
 # Waits until the main window's controls match a pattern; prints them.
 wait_window() {
@@ -117,7 +129,7 @@ click_control() {
 }
 
 start_agent() {
-  (cd "$app_dir" && exec wine "C:\\$app_name\\OVLiveUpdate.exe") >"$work/agent.log" 2>&1 &
+  (cd "$app_dir" && exec "$wine" "C:\\$app_name\\OVLiveUpdate.exe") >"$work/agent.log" 2>&1 &
   agent_pid=$!
 }
 
@@ -149,12 +161,19 @@ expect_file() {  # path, expected content file or text
   else [ "$(cat "$1")" = "$2" ] || fail "$1 holds '$(cat "$1")', not '$2'"; fi
 }
 
-list_line() {  # action, file name, destination tag
+list_line() {  # action, file name (with its query), destination tag
   printf '<v-%s><s-%s/file/%s><%s>\r\n' "$1" "$base" "$2" "$3"
+}
+
+# The requests the server has answered so far, one "METHOD TARGET" a line.
+served_requests() {
+  python3 -c 'import sys, urllib.request; sys.stdout.write(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())' \
+    "$base/__requests" | tr -d '\r' | grep -v '__requests'
 }
 
 # ---------------------------------------------------------------- run 1: everything arrives
 {
+  list_line N 'Grande.bin?rate=150000' 'APPPATH-\Grande.bin'
   list_line R Tabelle.dat 'ARCPATH-\Tabelle.dat'
   list_line N readme.txt 'APPPATH-\readme.txt'
 } >"$data_dir/Updates.upd"
@@ -163,9 +182,9 @@ start_agent
 ready=$(wait_window 'id=109 class=Button enabled=1 .*text=Avvia Aggiornamento' 30)
 printf '%s\n' "$ready" | grep -q 'id=103 .*text=OV Live Update$' || fail "title is not 'OV Live Update'"
 printf '%s\n' "$ready" | grep -q '^window .*text= OV Live Update$' || fail "window caption"
-printf '%s\n' "$ready" | grep -q '^row=1 0=\[Archivio\] 1=\[R\] 2=\[\] ' || fail "row 1: $ready"
-printf '%s\n' "$ready" | grep -q '^row=2 0=\[Accessorio\] 1=\[N\] 2=\[\] 3=\[C:\\'"$app_name"'\\readme.txt\]' ||
-  fail "row 2: $ready"
+printf '%s\n' "$ready" | grep -q '^row=2 0=\[Archivio\] 1=\[R\] 2=\[\] ' || fail "row 2: $ready"
+printf '%s\n' "$ready" | grep -q '^row=3 0=\[Accessorio\] 1=\[N\] 2=\[\] 3=\[C:\\'"$app_name"'\\readme.txt\]' ||
+  fail "row 3: $ready"
 manifest="$app_dir/OVLiveUpdate.exe.manifest"
 [ -f "$manifest" ] || fail "no manifest beside the agent"
 attrs=$(inspect attrib "C:\\$app_name\\OVLiveUpdate.exe.manifest")
@@ -174,22 +193,33 @@ grep -q 'requireAdministrator' "$manifest" || fail "manifest text"
 manifest_sum=$(md5sum <"$manifest")
 
 # A second instance ends by itself and leaves the first one alone.
-(cd "$app_dir" && timeout 30 wine "C:\\$app_name\\OVLiveUpdate.exe" command line) >/dev/null 2>&1
+(cd "$app_dir" && timeout 30 "$wine" "C:\\$app_name\\OVLiveUpdate.exe" command line) >/dev/null 2>&1
 second=$?
 [ "$second" -eq 0 ] || fail "the second instance did not end cleanly ($second)"
 kill -0 "$agent_pid" 2>/dev/null || fail "the first instance died with the second"
 inspect window | grep -q 'id=103 .*text=OV Live Update$' || fail "the first instance changed"
 
 run_update
+# The first file arrives slowly: while it does, the window answers, shows
+# the run under way, the row's percentage moving and, after a second, the
+# expected time.
+during=$(wait_window 'id=106 .*text=Tempo previsto: [0-9.,]+ sec$' 30)
+printf '%s\n' "$during" | grep -qE '^row=1 .* 2=\[[1-9][0-9]?%\]' || fail "row 1 percentage: $during"
+printf '%s\n' "$during" | grep -q 'id=110 .*text=&Annulla$' || fail "CmdChiudi during the run: $during"
+# Reading the body, WinINet reports receiving as well.
+printf '%s\n' "$during" | grep -qE 'id=102 .*text=(Download\.\.\.| Ricezione i dati\.)$' ||
+  fail "LblMesg during the run: $during"
+printf '%s\n' "$during" | grep -q '^row=1 .* selected=1$' || fail "row 1 not selected: $during"
 done_state=$(wait_window 'id=107 .*text=Aggiornamento (completato|interrotto)' 60)
 printf '%s\n' "$done_state" | grep -q 'id=107 .*text=Aggiornamento completato\.$' ||
   fail "run 1 did not complete: $done_state"
 printf '%s\n' "$done_state" | grep -q 'id=102 .*text=Aggiornamento completato\.$' || fail "LblMesg"
 printf '%s\n' "$done_state" | grep -q 'id=109 class=Button enabled=0 ' || fail "cmdGET still enabled"
 printf '%s\n' "$done_state" | grep -q 'id=110 .*text=&Chiudi$' || fail "CmdChiudi caption"
-[ "$(printf '%s\n' "$done_state" | grep -c '2=\[100%\] .* image=0 ')" -eq 2 ] ||
+[ "$(printf '%s\n' "$done_state" | grep -c '2=\[100%\] .* image=0 ')" -eq 3 ] ||
   fail "rows not at 100% with the check mark: $done_state"
 
+expect_file "$app_dir/Grande.bin" "$work/served/Grande.bin"
 expect_file "$data_dir/Tabelle.dat" "$work/served/Tabelle.dat"
 expect_file "$data_dir/Tabelle.dat.old" 'table, old edition'
 expect_file "$app_dir/readme.txt" "$work/served/readme.txt"
@@ -197,6 +227,10 @@ expect_file "$app_dir/readme.txt.old" "$(printf 'readme, old edition\r\n')"
 [ ! -e "$data_dir/Updates.upd" ] || fail "the list was not deleted after a successful run"
 leftovers=$(find "$app_dir" "$data_dir" -name '*.remove' -o -name '*.tmp' -o -name '*.tmp.old')
 [ -z "$leftovers" ] || fail "temporary files left: $leftovers"
+# Each file after a probe of its server's root, in list order.
+requests=$(served_requests | tr '\n' ' ')
+[ "$requests" = "GET / GET /file/Grande.bin?rate=150000 GET / GET /file/Tabelle.dat GET / GET /file/readme.txt " ] ||
+  fail "requests of run 1: $requests"
 close_agent
 echo "run 1 passed: files in place with their .old copies, list deleted, manifest 39"
 

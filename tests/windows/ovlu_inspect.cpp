@@ -2,6 +2,8 @@
 //   ovlu_inspect window        the main window, its controls and list rows
 //   ovlu_inspect dialog        the message box the agent shows, with its buttons
 //   ovlu_inspect attrib PATH   the attributes of a file (-1 when missing)
+//   ovlu_inspect hold FILE     keeps the Wine session up until killed; FILE
+//                              is made once the desktop is there
 // Screen rectangles are in the coordinates of the X display under Wine.
 #include <windows.h>
 #include <commctrl.h>
@@ -83,6 +85,19 @@ int main(int argc, char** argv) {
     std::printf("%ld\n", a == INVALID_FILE_ATTRIBUTES ? -1L : static_cast<long>(a));
     return 0;
   }
+  if (what == "hold" && argc > 2) {
+    // Wine starts its background processes (services, the desktop) with the
+    // first program of a session, and they keep that program's output
+    // handles open. One long-lived program with no output, started first,
+    // owns them, so that later programs end as soon as they return.
+    if (::GetDesktopWindow() == nullptr) return 1;
+    HANDLE ready = ::CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (ready == INVALID_HANDLE_VALUE) return 1;
+    ::CloseHandle(ready);
+    ::Sleep(INFINITE);
+    return 0;
+  }
   if (what == "window") {
     HWND main = ::FindWindowA("OVLiveUpdateMain", nullptr);
     if (main == nullptr) return 1;
@@ -106,6 +121,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return 0;
   }
-  std::fprintf(stderr, "usage: ovlu_inspect window | dialog | attrib PATH\n");
+  std::fprintf(stderr, "usage: ovlu_inspect window | dialog | attrib PATH | hold FILE\n");
   return 2;
 }

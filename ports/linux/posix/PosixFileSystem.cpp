@@ -1,0 +1,340 @@
+// Files on Linux with the behaviour the agent relies on from Windows: paths
+// written with "\", names found without regard to case, existence tests that
+// see files only, a rename that fails when the new name is taken, and a
+// read-only file (no write bit for its owner) that cannot be deleted or
+// written, whoever runs the agent.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "ports/linux/posix/Posix.h"
+
+namespace ovlu {
+
+namespace {
+
+// "Disk full": a write that found no room.
+constexpr int errDiskFull = 61;
+
+unsigned char FoldAscii(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringCase(const char* a, const std::string& b) {
+  std::size_t i = 0;
+  for (; a[i] != '\0'; ++i) {
+    if (i >= b.size()) return false;
+    if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return i == b.size();
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// The entry of a folder whose name equals this one but for case.
+std::optional<std::string> FindOtherCase(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::optional<std::string> found;
+  while (const dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (!SameIgnoringCase(e->d_name, name)) continue;
+    // Several spellings can only exist on a case-sensitive disk; take one
+    // that does not depend on the order of the directory.
+    if (!found || std::strcmp(e->d_name, found->c_str()) < 0) found = e->d_name;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+std::string Slashes(const std::string& path) {
+  std::string p = path;
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
+
+std::string FolderOf(const std::string& posixPath) {
+  std::string p = posixPath;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t slash = p.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+std::string NameOf(const std::string& posixPath) {
+  std::string p = posixPath;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+bool IsFolder(const std::string& posixPath) {
+  struct stat st;
+  return ::stat(posixPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The run-time error that Windows raises for the same failure.
+int ErrorNumberFor(int err, const std::string& posixPath) {
+  switch (err) {
+    case ENOENT:
+      // Windows tells a missing file from a missing folder.
+      return IsFolder(FolderOf(posixPath)) ? errFileNotFound : errPathNotFound;
+    case ENOTDIR:
+    case ELOOP:
+      return errPathNotFound;
+    case EEXIST:
+    case ENOTEMPTY:
+      return errFileExists;
+    case EBUSY:
+    case ETXTBSY:
+    case EAGAIN:
+      return errPermissionDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return errDiskFull;
+    default:
+      return errPathFileAccess;
+  }
+}
+
+[[noreturn]] void Fail(int err, const std::string& what, const std::string& posixPath) {
+  throw VbError(ErrorNumberFor(err, posixPath), what + " " + posixPath + ": " + std::strerror(err));
+}
+
+bool OwnerMayWrite(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
+
+void WriteAll(int fd, const unsigned char* data, std::size_t size, const std::string& posixPath) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(errno, "cannot write", posixPath);
+    }
+    if (n == 0) Fail(ENOSPC, "cannot write", posixPath);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+class PosixBinaryFile : public BinaryFile {
+ public:
+  PosixBinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixBinaryFile() override { Close(); }
+
+  void Write(const unsigned char* data, std::size_t size) override {
+    if (fd_ < 0) throw VbError(errInvalidCall, "file is closed: " + path_);
+    WriteAll(fd_, data, size, path_);
+  }
+
+  // Never throws: callers close in their own error paths.
+  void Close() override {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::string ToPosixPath(const std::string& windowsPath) {
+  const std::string p = Slashes(windowsPath);
+  if (p.empty()) return p;
+
+  std::string out = p[0] == '/' ? "/" : "";
+  bool resolving = true;
+  std::size_t pos = 0;
+  while (pos < p.size()) {
+    std::size_t end = p.find('/', pos);
+    if (end == std::string::npos) end = p.size();
+    std::string name = p.substr(pos, end - pos);
+    pos = end + 1;
+    if (name.empty()) continue;
+    if (resolving && name != "." && name != "..") {
+      struct stat st;
+      if (::lstat(Join(out, name).c_str(), &st) != 0) {
+        const int err = errno;
+        std::optional<std::string> other;
+        if (err == ENOENT) other = FindOtherCase(out, name);
+        if (other)
+          name = *other;
+        else
+          resolving = false;  // nothing further down can exist
+      }
+    }
+    out = Join(out, name);
+  }
+  if (p.back() == '/' && !out.empty() && out.back() != '/') out += '/';
+  return out;
+}
+
+int RenameByLink(const std::string& from, const std::string& to) {
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  if (::unlink(from.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(to.c_str());
+    return err;
+  }
+  return 0;
+}
+
+bool PosixFileSystem::FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return ::stat(ToPosixPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PosixFileSystem::FileExistsAnyAttributes(const std::string& path) {
+  // Nothing is hidden or system here: every file counts.
+  return FileExists(path);
+}
+
+std::vector<unsigned char> PosixFileSystem::ReadAll(const std::string& path) {
+  const std::string p = ToPosixPath(path);
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(errno, "cannot open", p);
+  std::vector<unsigned char> data;
+  unsigned char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      Fail(err, "cannot read", p);
+    }
+    if (n == 0) break;
+    data.insert(data.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return data;
+}
+
+std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& path,
+                                                             bool truncate) {
+  const std::string p = ToPosixPath(path);
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
+    fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      // An existing file without its owner's write bit is read-only, as
+      // the attribute is on Windows, even for root.
+      struct stat st;
+      if (::fstat(fd, &st) != 0 || !OwnerMayWrite(st)) {
+        ::close(fd);
+        throw VbError(errPathFileAccess, "read-only file: " + p);
+      }
+      break;
+    }
+    if (errno != ENOENT) Fail(errno, "cannot open", p);
+    fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) Fail(errno, "cannot create", p);
+    // EEXIST: made by someone else meanwhile; open it as an existing file.
+  }
+  if (fd < 0) Fail(EEXIST, "cannot open", p);
+  if (truncate && ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    Fail(err, "cannot empty", p);
+  }
+  return std::make_unique<PosixBinaryFile>(fd, p);
+}
+
+void PosixFileSystem::CreateTextFile(const std::string& path, const std::string& text) {
+  // An existing file in any case of its name counts: the name resolves to it.
+  const std::string p = ToPosixPath(path);
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) Fail(errno, "cannot create", p);
+  PosixBinaryFile file(fd, p);
+  file.Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  file.Close();
+}
+
+void PosixFileSystem::Rename(const std::string& from, const std::string& to) {
+  const std::string src = ToPosixPath(from);
+  struct stat sst;
+  if (::lstat(src.c_str(), &sst) != 0) Fail(errno, "cannot rename", src);
+
+  std::string dst = ToPosixPath(to);
+  // The new name may be the same file in another case: then only the
+  // spelling changes, as on Windows.
+  const std::string written = NameOf(Slashes(to));
+  struct stat dst_st;
+  if (NameOf(dst) != written && ::lstat(dst.c_str(), &dst_st) == 0 && dst_st.st_dev == sst.st_dev &&
+      dst_st.st_ino == sst.st_ino)
+    dst = Join(FolderOf(dst), written);
+
+  int err = 0;
+  if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) != 0) {
+    err = errno;
+    // File systems without the no-replace flag still refuse a taken name
+    // through link().
+    if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) err = RenameByLink(src, dst);
+  }
+  if (err != 0) Fail(err, "cannot rename " + src + " to", dst);
+}
+
+void PosixFileSystem::Delete(const std::string& path) {
+  const std::string p = ToPosixPath(path);
+  struct stat st;
+  if (::lstat(p.c_str(), &st) != 0) Fail(errno, "cannot delete", p);
+  if (S_ISDIR(st.st_mode)) throw VbError(errPathFileAccess, "a folder, not a file: " + p);
+  if (!S_ISLNK(st.st_mode) && !OwnerMayWrite(st))
+    throw VbError(errPathFileAccess, "read-only file: " + p);
+  if (::unlink(p.c_str()) != 0) Fail(errno, "cannot delete", p);
+}
+
+void PosixFileSystem::SetAttributes(const std::string& path, unsigned attributes) {
+  const std::string p = ToPosixPath(path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) Fail(errno, "cannot set attributes of", p);
+  mode_t mode = st.st_mode & 07777;
+  // Only read-only has a place here; hidden, system and archive do not.
+  if (attributes & attrReadOnly)
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  else
+    mode |= S_IWUSR;
+  if (::chmod(p.c_str(), mode) != 0) Fail(errno, "cannot set attributes of", p);
+}
+
+unsigned PosixFileSystem::GetAttributes(const std::string& path) {
+  const std::string p = ToPosixPath(path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) Fail(errno, "cannot read attributes of", p);
+  unsigned a = S_ISDIR(st.st_mode) ? attrDirectory : attrArchive;
+  if (!OwnerMayWrite(st)) a |= attrReadOnly;
+  return a;
+}
+
+std::string PosixFileSystem::CurrentDirectory() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+      buffer.resize(std::strlen(buffer.c_str()));
+      return buffer;
+    }
+    if (errno != ERANGE)
+      throw VbError(errPathNotFound, std::string("getcwd: ") + std::strerror(errno));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace ovlu

@@ -1,0 +1,96 @@
+#include "tests/core/Agent.h"
+
+#include <algorithm>
+
+#include "shell/Vb.h"
+
+namespace ovlu::test {
+
+void ScriptedInet::OpenURL(const std::string& url) {
+  log.push_back("probe " + url);
+  if (unreachable.count(url)) throw VbError(errTransfer, "Cannot connect");
+}
+
+void ScriptedInet::Execute(const std::string& url, const std::string& operation) {
+  if (executing_) throw VbError(errTransfer, "Still executing last request");
+  log.push_back(operation + " " + url);
+  auto it = replies.find(url);
+  Reply reply = it == replies.end() ? Reply{} : it->second;
+  if (it == replies.end()) reply.fails = true;
+  Serve(reply);
+  pending_ = {icResolvingHost, icHostResolved, icConnecting,        icConnected,
+              icRequesting,    icRequestSent,  icReceivingResponse, icResponseReceived};
+  pending_.push_back(current_.fails ? icError : icResponseCompleted);
+  executing_ = true;
+}
+
+void ScriptedInet::Serve(const Reply& reply) {
+  current_ = reply;
+  if (!current_.omitLength && !current_.headers.count("Content-Length"))
+    current_.headers["Content-Length"] = std::to_string(current_.body.size());
+  sent_ = 0;
+}
+
+std::string ScriptedInet::GetHeader(const std::string& name) {
+  for (const auto& [key, value] : current_.headers)
+    if (LCase(key) == LCase(name)) return value;
+  return std::string();
+}
+
+std::vector<unsigned char> ScriptedInet::GetChunk(int size, int) {
+  if (sent_ >= current_.breakAt) throw VbError(errTransfer, "Connection reset");
+  std::size_t n = std::min({static_cast<std::size_t>(size), current_.piece,
+                            current_.body.size() - sent_});
+  if (current_.breakAt != kWhole) n = std::min(n, current_.breakAt - sent_);
+  std::vector<unsigned char> out(current_.body.begin() + static_cast<std::ptrdiff_t>(sent_),
+                                 current_.body.begin() + static_cast<std::ptrdiff_t>(sent_ + n));
+  sent_ += n;
+  return out;
+}
+
+void ScriptedInet::Pump() {
+  if (!executing_ || inHandler_ || pending_.empty()) return;
+  const std::int16_t state = pending_.front();
+  pending_.pop_front();
+  raised.push_back(state);
+  const bool last = pending_.empty();
+  inHandler_ = true;
+  if (StateChanged) StateChanged(state);
+  inHandler_ = false;
+  if (last) executing_ = false;
+}
+
+Agent::Agent() : form(window, inet) {
+  ResetProcessValues();
+  SetHost(&fs, &sys);
+  fs.MakeFolder(sys.commonDocuments);
+  fs.MakeFolder(DataFolder());
+  fs.MakeFolder(sys.appPath);
+  fs.MakeFolder(sys.systemDirectory);
+  fs.MakeFolder(fs.currentDirectory);
+  window.manualTimers = true;
+  window.onPump = [this] { inet.Pump(); };
+}
+
+Agent::~Agent() {
+  window.onPump = nullptr;
+  SetHost(nullptr, nullptr);
+  ResetProcessValues();
+}
+
+void Agent::WriteList(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  fs.Put(ListPath(), text);
+}
+
+bool Agent::Start() {
+  try {
+    form.Form_Initialize();
+    return true;
+  } catch (const ProcessEnded&) {
+    return false;
+  }
+}
+
+}  // namespace ovlu::test

@@ -1,0 +1,107 @@
+// A small Windows machine for the core's tests, over a real temporary
+// folder: every drive letter is a folder under it, names are found without
+// regard to case, and the attributes that the host file system has no room
+// for (hidden, system, read-only as Windows means it) are kept beside the
+// files. Only standard C++ is used, so the same tests run on Linux and, built
+// with MinGW, under Wine.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/Host.h"
+
+namespace ovlu::test {
+
+// Thrown where the agent ends its process, so that a test can watch it.
+struct ProcessEnded : std::exception {
+  int code;
+  explicit ProcessEnded(int c) : code(c) {}
+  const char* what() const noexcept override { return "process ended"; }
+};
+
+class TestFileSystem : public FileSystem {
+ public:
+  TestFileSystem();
+  ~TestFileSystem() override;
+  TestFileSystem(const TestFileSystem&) = delete;
+  TestFileSystem& operator=(const TestFileSystem&) = delete;
+
+  bool FileExists(const std::string& path) override;
+  bool FileExistsAnyAttributes(const std::string& path) override;
+  std::vector<unsigned char> ReadAll(const std::string& path) override;
+  std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool truncate) override;
+  void CreateTextFile(const std::string& path, const std::string& text) override;
+  void Rename(const std::string& from, const std::string& to) override;
+  void Delete(const std::string& path) override;
+  void SetAttributes(const std::string& path, unsigned attributes) override;
+  unsigned GetAttributes(const std::string& path) override;
+  std::string CurrentDirectory() override { return currentDirectory; }
+
+  // The process's current directory, a Windows path.
+  std::string currentDirectory = "C:\\Lavoro";
+  // Folders in which nothing may be created (as an access list denies it).
+  std::set<std::string> noWriteFolders;
+
+  // The real path of a Windows path; existing names are matched without
+  // regard to case.
+  std::filesystem::path Real(const std::string& windowsPath) const;
+  // Test helpers working on the real files behind Windows paths.
+  void Put(const std::string& path, const std::string& bytes);
+  std::string Get(const std::string& path) const;  // "" when missing
+  bool Has(const std::string& path) const;        // a file, whatever its attributes
+  void MakeFolder(const std::string& path);
+
+ private:
+  std::string Key(const std::filesystem::path& real) const;
+  unsigned& AttributesOf(const std::filesystem::path& real);
+  void RequireWritableFolder(const std::string& path) const;
+
+  std::filesystem::path root_;
+  std::map<std::string, unsigned> attributes_;
+};
+
+class TestSystem : public System {
+ public:
+  struct ShellCall {
+    Handle owner;
+    std::string verb, file, parameters, directory;
+    int show;
+  };
+
+  std::string EnvironmentEntry(int index) override;
+  bool GetSpecialFolderPath(int csidl, char* buffer260, bool create) override;
+  unsigned GetSystemDirectory(char* buffer, unsigned size) override;
+  std::intptr_t ShellExecute(Handle owner, const std::string& verb, const std::string& file,
+                             const std::string& parameters, const std::string& directory,
+                             int showCommand) override;
+  bool PreviousInstance() override { return previousInstance; }
+  std::string AppPath() override { return appPath; }
+  std::string AppExeName() override { return exeName; }
+  std::string CommandLine() override { return commandLine; }
+  std::string DecimalSeparator() override { return decimalSeparator; }
+  void InitCommonControls() override { ++commonControlsInitialised; }
+  [[noreturn]] void EndProcess(int code) override { throw ProcessEnded(code); }
+
+  std::vector<std::string> environment = {"windir=C:\\Windows", "SystemDrive=C:"};
+  // The common documents folder as the shell gives it; none when empty.
+  std::string commonDocuments = "C:\\Users\\Public\\Documents";
+  std::string systemDirectory = "C:\\Windows\\system32";
+  bool previousInstance = false;
+  std::string appPath = "C:\\Programmi\\OrVento 7";
+  std::string exeName = "OVLiveUpdate";
+  std::string commandLine;
+  std::string decimalSeparator = ".";
+
+  int commonControlsInitialised = 0;
+  std::vector<int> foldersAsked;
+  std::vector<ShellCall> shellCalls;
+};
+
+}  // namespace ovlu::test
