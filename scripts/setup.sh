@@ -5,7 +5,7 @@ set -eu
 pkgs="cmake g++ make pkg-config libgtest-dev
   qt6-base-dev libgl1-mesa-dev libcurl4-openssl-dev ca-certificates
   xvfb xauth x11-utils xdotool imagemagick
-  nginx-light python3 locales
+  nginx-light python3 locales file openssl
   fonts-crosextra-carlito fonts-liberation
   mingw-w64 wine wine64"
 missing=""

@@ -98,6 +98,7 @@ std::string Slurp(const std::string& path) {
 }
 
 void Put(const std::string& path, const std::string& content) {
+  fsys::create_directories(fsys::path(path).parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
   if (!out) throw std::runtime_error("cannot write " + path);

@@ -6,6 +6,7 @@
 // there (PUBLIC, windir, SystemDrive, the instance lock).
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
