@@ -52,6 +52,22 @@ bool IsExecutableFile(const struct stat& st) {
   return S_ISREG(st.st_mode) && (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
 }
 
+// Windows starts any program file, whatever its mode; a downloaded program
+// here arrives without an execute bit. A file that begins like a script or
+// an ELF program is a program: it gets its owner's execute bit.
+bool MakeProgramRunnable(const std::string& path, struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return false;
+  char head[4] = {};
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  const std::size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  const bool program = (n >= 2 && head[0] == '#' && head[1] == '!') ||
+                       (n == 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0);
+  if (!program || ::chmod(path.c_str(), st.st_mode | S_IXUSR) != 0) return false;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
 void MakeFolders(const std::string& path) {
   for (std::size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos == path.size() || path[pos] == '/') ::mkdir(path.substr(0, pos).c_str(), 0777);
@@ -334,7 +350,7 @@ std::intptr_t PosixSystem::ShellExecute(Handle, const std::string& verb, const s
   }
   if (::stat(target.c_str(), &st) != 0) return ShellResultFor(errno);
 
-  if (IsExecutableFile(st))
+  if (IsExecutableFile(st) || MakeProgramRunnable(target, st))
     return ShellResultFor(SpawnDetached(target, SplitWindowsArguments(parameters), dir));
   // A document or folder goes to the desktop's opener.
   const std::string opener = FindOnPath("xdg-open");
