@@ -113,8 +113,12 @@ fs::path TestFileSystem::Real(const std::string& windowsPath) const {
 }
 
 std::string TestFileSystem::Key(const fs::path& real) const {
+  // Attributes belong to the file, whatever spelling reached it.
   const std::u8string u = real.generic_u8string();
-  return std::string(u.begin(), u.end());
+  std::string key(u.begin(), u.end());
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
 }
 
 unsigned& TestFileSystem::AttributesOf(const fs::path& real) {
