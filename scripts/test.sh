@@ -3,7 +3,7 @@
 # and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in
 # build/linux, runs them (window tests on a private Xvfb display), then
 # cross-builds the Windows agent in build/win32 and build/win64 and runs the
-# Windows tests under Wine.
+# Windows tests under Wine (scripts/windows-test.sh does both).
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${OVLU_JOBS:-2}
@@ -20,6 +20,5 @@ status=0
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   ctest --test-dir "$lin" --output-on-failure --timeout 300 -j "$jobs" || status=$?
 
-sh "$repo/scripts/windows-build.sh" "$repo/build"
 sh "$repo/scripts/windows-test.sh" "$repo/build" || status=$?
 exit $status

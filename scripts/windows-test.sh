@@ -63,9 +63,9 @@ xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
   [ -d "$WINEPREFIX/drive_c/users/Public/Documents" ] ||
     { echo "windows-test: the prefix has no common documents folder" >&2; exit 1; }
   # One program holds the session, and the output handles of the background
-  # processes of Wine, for all the tests (see ovlu_inspect).
+  # processes of Wine, for all the tests (see win_probe).
   held="$WINEPREFIX/held"
-  $wine_cmd "$OVLU_B64/tests/windows/ovlu_inspect.exe" hold "Z:$held" </dev/null >/dev/null 2>&1 &
+  $wine_cmd "$OVLU_B64/tests/windows/win_probe.exe" hold "Z:$held" </dev/null >/dev/null 2>&1 &
   for _ in $(seq 240); do [ -f "$held" ] && break; sleep 0.25; done
   [ -f "$held" ] || { echo "windows-test: Wine does not start programs" >&2; exit 1; }
   echo "windows-test: Wine prefix ready in $(( $(date +%s) - start )) s"

@@ -4,7 +4,7 @@
 # the question answered with Return, then the files on disk checked. A second
 # run fetches a file the server does not have and must keep the list.
 #
-# Usage: end_to_end.sh OVLiveUpdate.exe ovlu_testserver.py ovlu_inspect.exe
+# Usage: end_to_end.sh OVLiveUpdate.exe ovlu_testserver.py win_probe.exe
 # Uses WINEPREFIX and DISPLAY when set; otherwise makes a prefix of its own
 # and runs under xvfb-run. OVLU_WINE names the Wine loader (default: wine).
 # Anything missing (Wine, the display, xdotool) makes the test fail.

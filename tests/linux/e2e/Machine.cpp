@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "TestServer.h"
 #include "shell/Globals.h"
 
 namespace ovlu::e2e {
@@ -119,13 +120,8 @@ bool WaitForFile(const std::string& path, int timeoutMs) {
 }
 
 std::string Pattern(std::size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  unsigned x = seed * 2654435761u + 1;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 23);
-  }
-  return s;
+  const auto bytes = test::PatternBytes(size, seed);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace ovlu::e2e

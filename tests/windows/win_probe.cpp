@@ -1,8 +1,8 @@
 // Looks at a running OVLiveUpdate.exe from outside, for the end-to-end test:
-//   ovlu_inspect window        the main window, its controls and list rows
-//   ovlu_inspect dialog        the message box the agent shows, with its buttons
-//   ovlu_inspect attrib PATH   the attributes of a file (-1 when missing)
-//   ovlu_inspect hold FILE     keeps the Wine session up until killed; FILE
+//   win_probe window        the main window, its controls and list rows
+//   win_probe dialog        the message box the agent shows, with its buttons
+//   win_probe attrib PATH   the attributes of a file (-1 when missing)
+//   win_probe hold FILE     keeps the Wine session up until killed; FILE
 //                              is made once the desktop is there
 // Screen rectangles are in the coordinates of the X display under Wine.
 #include <windows.h>
@@ -121,6 +121,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return 0;
   }
-  std::fprintf(stderr, "usage: ovlu_inspect window | dialog | attrib PATH | hold FILE\n");
+  std::fprintf(stderr, "usage: win_probe window | dialog | attrib PATH | hold FILE\n");
   return 2;
 }
