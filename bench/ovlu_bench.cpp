@@ -59,48 +59,14 @@ long long FileSize(const std::string& path) {
   return ec ? -1 : static_cast<long long>(n);
 }
 
-// For comparison only ("agent+buf"): the POSIX files with their writes
-// gathered into 64 KiB blocks, to show what the agent's path gains when its
-// 1024-byte chunks do not each cost a system call.
-class GatheringFiles : public PosixFileSystem {
-  class File : public BinaryFile {
-   public:
-    explicit File(std::unique_ptr<BinaryFile> f) : f_(std::move(f)) { buf_.reserve(kBlock); }
-    ~File() override { Close(); }
-    void Write(const unsigned char* data, std::size_t size) override {
-      buf_.insert(buf_.end(), data, data + size);
-      if (buf_.size() >= kBlock) Flush();
-    }
-    void Close() override {
-      Flush();
-      f_->Close();
-    }
-
-   private:
-    void Flush() {
-      if (!buf_.empty()) f_->Write(buf_.data(), buf_.size());
-      buf_.clear();
-    }
-    static constexpr std::size_t kBlock = 64 * 1024;
-    std::unique_ptr<BinaryFile> f_;
-    std::vector<unsigned char> buf_;
-  };
-
- public:
-  std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool truncate) override {
-    return std::make_unique<File>(PosixFileSystem::OpenBinaryWrite(path, truncate));
-  }
-};
-
 // The agent downloading url into folder/name as the update run would.
 double RunAgent(const std::string& url, const std::string& server, const std::string& folder,
-                const std::string& name, bool gather) {
+                const std::string& name) {
   char program[] = "ovlu_bench";
   char* argv[] = {program, nullptr};
-  PosixFileSystem plainFs;
-  GatheringFiles gatheringFs;
+  PosixFileSystem fs;
   PosixSystem sys(1, argv);
-  SetHost(gather ? &gatheringFs : &plainFs, &sys);
+  SetHost(&fs, &sys);
   ResetProcessValues();
 
   HeadlessWindow window;
@@ -162,8 +128,7 @@ int Child(char** argv) {
                     name = argv[4];
   const bool agent = mode != "plain";
   const std::string path = folder + "/" + name + (agent ? ".remove" : "");
-  const double seconds =
-      agent ? RunAgent(url, server, folder, name, mode == "agent+buf") : RunPlain(url, path);
+  const double seconds = agent ? RunAgent(url, server, folder, name) : RunPlain(url, path);
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   std::printf("%.6f %lld %ld %ld\n", seconds, FileSize(path), ru.ru_maxrss, VmHwmKb());
@@ -237,7 +202,7 @@ int main(int argc, char** argv) {
 
   std::printf("%-8s %-10s %10s %12s %12s\n", "size", "path", "MiB/s", "maxrss KiB", "VmHWM KiB");
   struct Best {
-    Result agent, plain, gathered;
+    Result agent, plain;
   };
   std::vector<Best> best;
   for (int mib : sizes) {
@@ -245,16 +210,14 @@ int main(int argc, char** argv) {
     Best b;
     for (int round = 0; round < rounds; ++round) {
       // Alternate so that neither side always meets a warmer cache.
-      for (const char* mode : {"agent", "plain", "agent+buf"}) {
+      for (const char* mode : {"agent", "plain"}) {
         const Result r =
             Spawn(self, {"--child", mode, nginx.Url("/" + name), nginx.Root(), out.Path(), name});
         if (r.bytes != static_cast<long long>(mib) << 20) {
           std::fprintf(stderr, "%s: %lld bytes arrived\n", mode, r.bytes);
           return 1;
         }
-        Result& keep = std::strcmp(mode, "agent") == 0   ? b.agent
-                       : std::strcmp(mode, "plain") == 0 ? b.plain
-                                                         : b.gathered;
+        Result& keep = std::strcmp(mode, "agent") == 0 ? b.agent : b.plain;
         // The fastest round of each; memory is the highest seen.
         const long rss = std::max(keep.maxRssKb, r.maxRssKb), hwm = std::max(keep.hwmKb, r.hwmKb);
         if (keep.seconds == 0 || r.seconds < keep.seconds) keep = r;
@@ -262,19 +225,15 @@ int main(int argc, char** argv) {
         keep.hwmKb = hwm;
       }
     }
-    for (const auto* r : {&b.agent, &b.plain, &b.gathered})
+    for (const auto* r : {&b.agent, &b.plain})
       std::printf("%-8s %-10s %10.1f %12ld %12ld\n", (std::to_string(mib) + "MiB").c_str(),
-                  r == &b.agent   ? "agent"
-                  : r == &b.plain ? "plain"
-                                  : "agent+buf",
-                  MiBps(*r), r->maxRssKb, r->hwmKb);
+                  r == &b.agent ? "agent" : "plain", MiBps(*r), r->maxRssKb, r->hwmKb);
     best.push_back(b);
   }
   std::printf("\n");
   for (std::size_t i = 0; i < sizes.size(); ++i)
-    std::printf("%d MiB: agent/plain throughput %.2f (agent+buf/plain %.2f)\n", sizes[i],
-                MiBps(best[i].agent) / MiBps(best[i].plain),
-                MiBps(best[i].gathered) / MiBps(best[i].plain));
+    std::printf("%d MiB: agent/plain throughput %.2f\n", sizes[i],
+                MiBps(best[i].agent) / MiBps(best[i].plain));
   if (sizes.size() >= 2) {
     const long grow = best.back().agent.maxRssKb - best.front().agent.maxRssKb;
     std::printf("agent peak RSS, %d MiB minus %d MiB file: %ld KiB\n", sizes.back(), sizes.front(),

@@ -52,7 +52,9 @@ enum : unsigned {
 struct BinaryFile {
   virtual ~BinaryFile() = default;
   virtual void Write(const unsigned char* data, std::size_t size) = 0;  // throws VbError
-  virtual void Close() = 0;                                             // idempotent
+  // Idempotent. Throws VbError when what was still buffered cannot be
+  // written; the file is closed all the same.
+  virtual void Close() = 0;
 };
 
 // Paths are Windows paths in the system ANSI code page ("\" separators).
@@ -68,8 +70,7 @@ struct FileSystem {
   virtual std::vector<unsigned char> ReadAll(const std::string& path) = 0;
   // Opens (creating when absent) for binary writing from the first byte.
   // With truncate the file is emptied first.
-  virtual std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path,
-                                                      bool truncate) = 0;
+  virtual std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool truncate) = 0;
   // Creates a new file holding exactly these bytes; throws when it cannot.
   virtual void CreateTextFile(const std::string& path, const std::string& text) = 0;
   // Fails (throws) when the source is missing or the destination exists.
@@ -91,9 +92,9 @@ struct System {
   // GetSystemDirectoryA: characters written, 0 on failure.
   virtual unsigned GetSystemDirectory(char* buffer, unsigned size) = 0;
   // ShellExecuteA; the agent never examines the result.
-  virtual std::intptr_t ShellExecute(Handle owner, const std::string& verb,
-                                     const std::string& file, const std::string& parameters,
-                                     const std::string& directory, int showCommand) = 0;
+  virtual std::intptr_t ShellExecute(Handle owner, const std::string& verb, const std::string& file,
+                                     const std::string& parameters, const std::string& directory,
+                                     int showCommand) = 0;
   // True when another instance of the agent is already running.
   virtual bool PreviousInstance() = 0;
   // Folder of the agent's executable: no final "\" except for a drive root.

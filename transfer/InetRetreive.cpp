@@ -44,11 +44,11 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
       const float v = window.ProgressValue() + 1024.0f;
       window.SetProgressValue(static_cast<double>(v) > length ? static_cast<float>(contentLength)
                                                               : v);
-      window.SetCaption(statusLabel,
-                        G().RemainingTimeText + "(" +
-                            Round2Text(static_cast<double>(window.ProgressValue()) / 1000000.0,
-                                       sep) +
-                            " MB" + " di " + totalMb + " MB)");
+      window.SetCaption(
+          statusLabel,
+          G().RemainingTimeText + "(" +
+              Round2Text(static_cast<double>(window.ProgressValue()) / 1000000.0, sep) + " MB" +
+              " di " + totalMb + " MB)");
 
       chunk = inet.GetChunk(1024, icByteArray);
       const std::int64_t counted = static_cast<std::int64_t>(G().BytesSinceTick) + 1024;
@@ -60,7 +60,12 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
     }
   } catch (const VbError&) {
     // What was written stays in the file; the file itself is closed.
-    if (file) file->Close();
+    if (file) {
+      try {
+        file->Close();
+      } catch (const VbError&) {
+      }
+    }
   }
 }
 

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "ports/linux/posix/Posix.h"
 
@@ -130,30 +132,83 @@ void WriteAll(int fd, const unsigned char* data, std::size_t size, const std::st
   }
 }
 
+class PosixBinaryFile;
+
+// Files open for writing, so that the end of the process can write out
+// what they still hold.
+std::set<PosixBinaryFile*>& OpenFiles() {
+  static std::set<PosixBinaryFile*> files;
+  return files;
+}
+
+// Writes are gathered in a buffer of 64 KiB: the transfer hands over 1024
+// bytes at a time, and one system call for each would cost more than the
+// download itself on a fast link.
 class PosixBinaryFile : public BinaryFile {
  public:
-  PosixBinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~PosixBinaryFile() override { Close(); }
-
-  void Write(const unsigned char* data, std::size_t size) override {
-    if (fd_ < 0) throw VbError(errInvalidCall, "file is closed: " + path_);
-    WriteAll(fd_, data, size, path_);
+  PosixBinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+    buffer_.reserve(kBufferSize);
+    OpenFiles().insert(this);
   }
-
-  // Never throws: callers close in their own error paths.
-  void Close() override {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      fd_ = -1;
+  ~PosixBinaryFile() override {
+    try {
+      Close();
+    } catch (const VbError&) {
     }
   }
 
+  void Write(const unsigned char* data, std::size_t size) override {
+    if (fd_ < 0) throw VbError(errInvalidCall, "file is closed: " + path_);
+    if (buffer_.size() + size > kBufferSize) Flush();
+    if (size >= kBufferSize) {
+      WriteAll(fd_, data, size, path_);
+      return;
+    }
+    buffer_.insert(buffer_.end(), data, data + size);
+  }
+
+  // What is still buffered is written first; a failure to write it is
+  // reported after the file has been closed.
+  void Close() override {
+    if (fd_ < 0) return;
+    OpenFiles().erase(this);
+    std::optional<VbError> failure;
+    try {
+      Flush();
+    } catch (const VbError& e) {
+      failure = e;
+    }
+    ::close(fd_);
+    fd_ = -1;
+    if (failure) throw *failure;
+  }
+
+  void Flush() {
+    if (buffer_.empty()) return;
+    const std::vector<unsigned char> pending = std::move(buffer_);
+    buffer_.clear();
+    buffer_.reserve(kBufferSize);
+    WriteAll(fd_, pending.data(), pending.size(), path_);
+  }
+
  private:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
   int fd_;
   std::string path_;
+  std::vector<unsigned char> buffer_;
 };
 
 }  // namespace
+
+void FlushOpenFiles() {
+  for (PosixBinaryFile* file : OpenFiles()) {
+    try {
+      file->Flush();
+    } catch (const VbError&) {
+      // The process is ending; what could not be written is lost either way.
+    }
+  }
+}
 
 std::string ToPosixPath(const std::string& windowsPath) {
   const std::string p = Slashes(windowsPath);

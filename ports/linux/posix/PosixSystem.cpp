@@ -62,8 +62,11 @@ bool MakeProgramRunnable(const std::string& path, struct stat& st) {
   if (f == nullptr) return false;
   const std::size_t n = std::fread(head, 1, sizeof head, f);
   std::fclose(f);
-  const bool program = (n >= 2 && head[0] == '#' && head[1] == '!') ||
-                       (n == 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0);
+  const bool program =
+      (n >= 2 && head[0] == '#' && head[1] == '!') || (n == 4 && std::memcmp(head,
+                                                                             "\x7f"
+                                                                             "ELF",
+                                                                             4) == 0);
   if (!program || ::chmod(path.c_str(), st.st_mode | S_IXUSR) != 0) return false;
   return ::stat(path.c_str(), &st) == 0;
 }
@@ -437,6 +440,7 @@ std::string PosixSystem::DecimalSeparator() {
 void PosixSystem::InitCommonControls() {}
 
 void PosixSystem::EndProcess(int code) {
+  FlushOpenFiles();
   std::cout.flush();
   std::clog.flush();
   std::fflush(nullptr);

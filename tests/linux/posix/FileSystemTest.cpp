@@ -32,6 +32,14 @@ int ErrorOf(const std::function<void()>& f) {
   return 0;
 }
 
+// Bytes that differ from one position to the next, so that a piece written
+// at the wrong offset shows.
+std::string PatternText(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
 std::string Win(const std::string& posix) {
   std::string w = posix;
   for (char& c : w)
@@ -249,6 +257,10 @@ TEST(PosixFileSystem, BinaryWriteStartsAtTheFirstByte) {
       {"abcdef", false, "XY", "XYcdef"},
       {"abcdef", true, "XY", "XY"},
       {"abcdef", true, "", ""},
+      // Past the write buffer, handed over in pieces of 1024 as downloads are.
+      {std::string(300000, 'o'), false, PatternText(200000),
+       PatternText(200000) + std::string(100000, 'o')},
+      {std::nullopt, true, PatternText(65536 * 3 + 7), PatternText(65536 * 3 + 7)},
   };
   PosixFileSystem fs;
   for (const Row& r : rows) {
@@ -258,7 +270,9 @@ TEST(PosixFileSystem, BinaryWriteStartsAtTheFirstByte) {
     else
       std::filesystem::create_directory(t / "Sub");
     auto file = fs.OpenBinaryWrite(Win(t / "SUB/F.remove"), r.truncate);
-    file->Write(reinterpret_cast<const unsigned char*>(r.written.data()), r.written.size());
+    for (std::size_t at = 0; at < r.written.size(); at += 1024)
+      file->Write(reinterpret_cast<const unsigned char*>(r.written.data()) + at,
+                  std::min<std::size_t>(1024, r.written.size() - at));
     file->Close();
     file->Close();
     EXPECT_NE(ErrorOf([&] { file->Write(reinterpret_cast<const unsigned char*>("z"), 1); }), 0);
@@ -292,6 +306,7 @@ TEST(PosixFileSystem, ReadAndWriteErrors) {
        [&] {
          auto f = fs.OpenBinaryWrite("\\dev\\full", false);
          f->Write(reinterpret_cast<const unsigned char*>("x"), 1);
+         f->Close();
        },
        61},
   };
