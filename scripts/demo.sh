@@ -1,8 +1,14 @@
 #!/bin/bash
 # Runs the agent on a built-in demo: nginx on 127.0.0.1 serves a few files at
 # a modest rate, a demo update list is written into a temporary data folder,
-# and the real window opens on this display (or on a private Xvfb when there
-# is none; pass --screenshot OUT.png to save a picture of it after start-up).
+# and the real window opens on this display for a person to use.
+#   scripts/demo.sh                    the window on $DISPLAY
+#   scripts/demo.sh --auto             on a private Xvfb, driven as a person
+#                                      would: the button, Yes, then Chiudi
+#   scripts/demo.sh --screenshot OUT.png   --auto, saving a picture of the
+#                                      window during the download as OUT.png
+#                                      and after it as OUT-done.png
+# Without a display the demo runs as --auto.
 #
 # The temporary tree, printed at the start, stands in for a Windows machine:
 #   public/Documents/Tessaro Software/OrVento 7/Updates.upd   the list
@@ -12,7 +18,13 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shot=""
-if [ "${1:-}" = "--screenshot" ]; then shot=$(realpath -m "$2"); fi
+auto=0
+case "${1:-}" in
+  --auto) auto=1 ;;
+  --screenshot) auto=1; shot=$(realpath -m "${2:?--screenshot needs a file name}") ;;
+  "") [ -n "${DISPLAY:-}" ] || auto=1 ;;
+  *) echo "usage: scripts/demo.sh [--auto | --screenshot OUT.png]" >&2; exit 2 ;;
+esac
 
 sh "$repo/scripts/setup.sh"
 build=$repo/build/linux
@@ -43,8 +55,13 @@ head -c 3000000 /dev/urandom >"$demo/www/upd/Tabelle.dat"
 printf 'Novità di OrVento 7.1\r\n' | iconv -f UTF-8 -t CP1252 >"$demo/www/upd/Leggimi.txt"
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# As root, nginx's worker would run as an unprivileged user who cannot read
+# the private demo folder; it runs as whoever runs the demo.
+user_line=""
+[ "$(id -u)" != 0 ] || user_line="user $(id -un);"
 cat >"$demo/nginx/nginx.conf" <<CONF
 daemon off;
+$user_line
 worker_processes 1;
 pid $demo/nginx/nginx.pid;
 error_log $demo/nginx/error.log;
@@ -87,25 +104,62 @@ export PUBLIC="$demo/public" windir="$demo/windows" SystemDrive="$demo"
 export OVLU_INSTANCE_LOCK="$demo/instance.lock"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 
-if [ -n "$shot" ] || [ -z "${DISPLAY:-}" ]; then
-  Xvfb :77 -screen 0 1024x768x24 -nolisten tcp &
-  xvfb_pid=$!
-  export DISPLAY=:77
-  sleep 1
-fi
+report() {
+  echo "--- after the run ---"
+  ls -l "$product" "$demo/Dati" "$demo/windows/system32" "$data"
+  if [ -f "$demo/regsvr32.log" ]; then echo "regsvr32 was called with: $(cat "$demo/regsvr32.log")"; fi
+}
 
 cd "$product"
-if [ -n "$shot" ]; then
-  ./OVLiveUpdate &
-  app=$!
-  sleep 4
-  import -window root "$shot"
-  kill "$app"
-  echo "screenshot: $shot"
+if [ "$auto" = 0 ]; then
+  echo 'Click "Avvia Aggiornamento", answer Yes, and watch the files arrive.'
+  ./OVLiveUpdate || true
+  report
   exit 0
 fi
-echo 'Click "Avvia Aggiornamento", answer Yes, and watch the files arrive.'
-./OVLiveUpdate || true
-echo "--- after the run ---"
-ls -l "$product" "$demo/Dati" "$data"
-[ -f "$demo/regsvr32.log" ] && echo "regsvr32 was called with: $(cat "$demo/regsvr32.log")"
+
+# A private display, numbered by the server itself.
+exec 5< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -t 20 display <&5 || { echo "demo: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$display"
+
+./OVLiveUpdate &
+app=$!
+fail() {
+  echo "demo: $*" >&2
+  kill "$app" 2>/dev/null || true
+  exit 1
+}
+win=$(timeout 30 xdotool search --sync --onlyvisible --name "OV Live Update" | head -1) ||
+  fail "the window did not appear"
+sleep 0.5
+# "Avvia Aggiornamento": the centre of the button, 15 twips a pixel.
+xdotool mousemove --window "$win" 278 354 click 1
+box=$(timeout 15 xdotool search --sync --onlyvisible --name "^OrVento$" | head -1) ||
+  fail "the question did not appear"
+sleep 0.3
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+echo "demo: the run has started"
+if [ -n "$shot" ]; then
+  sleep 3
+  import -window "$win" "$shot"
+  echo "screenshot during the download: $shot"
+fi
+for _ in $(seq 1200); do
+  [ -e "$data/Updates.upd" ] || break
+  kill -0 "$app" 2>/dev/null || fail "the agent ended during the run"
+  sleep 0.1
+done
+[ ! -e "$data/Updates.upd" ] || fail "the run did not finish in 120 s"
+sleep 0.5
+if [ -n "$shot" ]; then
+  done_shot="${shot%.png}-done.png"
+  import -window "$win" "$done_shot"
+  echo "screenshot after the run: $done_shot"
+fi
+# "Chiudi" ends the agent.
+xdotool mousemove --window "$win" 473 354 click 1
+wait "$app" || true
+report
