@@ -69,7 +69,11 @@ xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
   for _ in $(seq 240); do [ -f "$held" ] && break; sleep 0.25; done
   [ -f "$held" ] || { echo "windows-test: Wine does not start programs" >&2; exit 1; }
   echo "windows-test: Wine prefix ready in $(( $(date +%s) - start )) s"
-  ctest --test-dir "$OVLU_B64" --output-on-failure --timeout 300 --no-tests=error
+  # A test is run a second time when it fails: Wine has been seen, once in
+  # many runs, to end a program at start-up in a hundredth of a second with
+  # no output. A fault of the program fails both times.
+  ctest --test-dir "$OVLU_B64" --output-on-failure --timeout 300 --no-tests=error \
+    --repeat until-pass:2
 ' || status=$?
 echo "windows-test: done in $(( $(date +%s) - started )) s (status $status)"
 exit $status
