@@ -43,9 +43,9 @@ void CaptureEnvironment() {
   }
 }
 
-void SetProgressBarColors(Window& w, Handle hwnd, std::int16_t r1, std::int16_t g1,
-                          std::int16_t b1, std::int16_t r2, std::int16_t g2, std::int16_t b2,
-                          unsigned msgSecond, unsigned msgFirst) {
+void SetProgressBarColors(Window& w, Handle hwnd, std::int16_t r1, std::int16_t g1, std::int16_t b1,
+                          std::int16_t r2, std::int16_t g2, std::int16_t b2, unsigned msgSecond,
+                          unsigned msgFirst) {
   const std::intptr_t first = r1 + 256 * g1 + 65536 * b1;
   const std::intptr_t second = r2 + 256 * g2 + 65536 * b2;
   w.SendMessageA(hwnd, msgFirst, 0, first);
@@ -54,25 +54,44 @@ void SetProgressBarColors(Window& w, Handle hwnd, std::int16_t r1, std::int16_t 
 
 const char* ControlName(Control c) {
   switch (c) {
-    case Control::MainForm: return "MainForm";
-    case Control::Picture1: return "Picture1";
-    case Control::LblMesg: return "LblMesg";
-    case Control::LabelTitle: return "LabelTitle";
-    case Control::FileList: return "FileList";
-    case Control::LabelStatus1: return "LabelStatus1";
-    case Control::Label3: return "Label3";
-    case Control::LabelST: return "LabelST";
-    case Control::ProgressBar1: return "ProgressBar1";
-    case Control::cmdGET: return "cmdGET";
-    case Control::CmdChiudi: return "CmdChiudi";
-    case Control::Frame1: return "Frame1";
-    case Control::LabelFName: return "LabelFName";
-    case Control::LabelDest: return "LabelDest";
-    case Control::Label1: return "Label1";
-    case Control::LabelFS: return "LabelFS";
-    case Control::Timer1: return "Timer1";
-    case Control::TimerTimeOut: return "TimerTimeOut";
-    case Control::ImageList1: return "ImageList1";
+    case Control::MainForm:
+      return "MainForm";
+    case Control::Picture1:
+      return "Picture1";
+    case Control::LblMesg:
+      return "LblMesg";
+    case Control::LabelTitle:
+      return "LabelTitle";
+    case Control::FileList:
+      return "FileList";
+    case Control::LabelStatus1:
+      return "LabelStatus1";
+    case Control::Label3:
+      return "Label3";
+    case Control::LabelST:
+      return "LabelST";
+    case Control::ProgressBar1:
+      return "ProgressBar1";
+    case Control::cmdGET:
+      return "cmdGET";
+    case Control::CmdChiudi:
+      return "CmdChiudi";
+    case Control::Frame1:
+      return "Frame1";
+    case Control::LabelFName:
+      return "LabelFName";
+    case Control::LabelDest:
+      return "LabelDest";
+    case Control::Label1:
+      return "Label1";
+    case Control::LabelFS:
+      return "LabelFS";
+    case Control::Timer1:
+      return "Timer1";
+    case Control::TimerTimeOut:
+      return "TimerTimeOut";
+    case Control::ImageList1:
+      return "ImageList1";
   }
   return "?";
 }

@@ -4,17 +4,6 @@
 
 namespace ovlu {
 
-namespace {
-// Runs one step whose failure is skipped: the next step runs regardless.
-template <class F>
-void Step(F&& f) {
-  try {
-    f();
-  } catch (const VbError&) {
-  }
-}
-}  // namespace
-
 MainForm::MainForm(Window& window, Inet& inet) : window_(window), inet_(inet) {
   inet_.StateChanged = [this](std::int16_t state) { Inet1_StateChanged(state); };
 }

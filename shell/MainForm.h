@@ -10,6 +10,16 @@
 
 namespace ovlu {
 
+// Runs one step of a procedure whose failure is skipped: the next step runs
+// regardless.
+template <class F>
+void Step(F&& f) {
+  try {
+    f();
+  } catch (const VbError&) {
+  }
+}
+
 class MainForm : public FormEvents {
  public:
   MainForm(Window& window, Inet& inet);
@@ -68,9 +78,9 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
 // Process-level procedures.
 std::string SpecialFolderPath(int folder);
 void CaptureEnvironment();
-void SetProgressBarColors(Window& w, Handle hwnd, std::int16_t r1, std::int16_t g1,
-                          std::int16_t b1, std::int16_t r2, std::int16_t g2, std::int16_t b2,
-                          unsigned msgSecond, unsigned msgFirst);
+void SetProgressBarColors(Window& w, Handle hwnd, std::int16_t r1, std::int16_t g1, std::int16_t b1,
+                          std::int16_t r2, std::int16_t g2, std::int16_t b2, unsigned msgSecond,
+                          unsigned msgFirst);
 void CreateManifest();
 void SetFormIcon(Window& w, Handle hwnd, const std::string& iconName, std::int16_t ownerFlag);
 // The manifest's exact text.

@@ -3,16 +3,6 @@
 
 namespace ovlu {
 
-namespace {
-template <class F>
-void Step(F&& f) {
-  try {
-    f();
-  } catch (const VbError&) {
-  }
-}
-}  // namespace
-
 void MainForm::cmdGET_Click() {
   // One run at a time: the button keeps its look, but a click during a run
   // (which lets window events through) starts nothing.

@@ -47,9 +47,12 @@ std::string LCase(const std::string& text) {
     unsigned char c = static_cast<unsigned char>(ch);
     if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
     // Windows-1252 capitals with a small letter 32 places further on.
-    else if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<unsigned char>(c + 32);
-    else if (c == 0x8A || c == 0x8C || c == 0x8E) c = static_cast<unsigned char>(c + 16);
-    else if (c == 0x9F) c = 0xFF;
+    else if ((c >= 0xC0 && c <= 0xDE && c != 0xD7))
+      c = static_cast<unsigned char>(c + 32);
+    else if (c == 0x8A || c == 0x8C || c == 0x8E)
+      c = static_cast<unsigned char>(c + 16);
+    else if (c == 0x9F)
+      c = 0xFF;
     ch = static_cast<char>(c);
   }
   return out;
@@ -122,8 +125,10 @@ std::string Utf8ToAnsi(const std::string& utf8) {
     bool ok = i + len <= utf8.size();
     for (std::size_t k = 1; ok && k < len; ++k) {
       unsigned char cc = static_cast<unsigned char>(utf8[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (cc & 0x3F);
+      if ((cc & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (cc & 0x3F);
     }
     if (!ok) {
       out += '?';
@@ -131,7 +136,8 @@ std::string Utf8ToAnsi(const std::string& utf8) {
       continue;
     }
     i += len;
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF) || (cp >= 0x80 && cp <= 0x9F && kHigh[cp - 0x80] == 0)) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF) ||
+        (cp >= 0x80 && cp <= 0x9F && kHigh[cp - 0x80] == 0)) {
       out += static_cast<char>(cp);
       continue;
     }

@@ -36,10 +36,10 @@ const char* ControlName(Control c);
 // only from its event loop or from DoEvents.
 struct FormEvents {
   virtual ~FormEvents() = default;
-  virtual void Form_Activate() = 0;      // the window is activated on being shown
+  virtual void Form_Activate() = 0;  // the window is activated on being shown
   virtual void cmdGET_Click() = 0;
   virtual void CmdChiudi_Click() = 0;
-  virtual void Form_CloseBox() = 0;      // the window's own close box
+  virtual void Form_CloseBox() = 0;  // the window's own close box
   virtual void Timer1_Timer() = 0;
   virtual void TimerTimeOut_Timer() = 0;
 };
@@ -75,7 +75,7 @@ struct Window {
   // Creates the window and every control in its design state, not shown.
   virtual void Load(FormEvents* events) = 0;
   virtual bool Loaded() const = 0;
-  virtual void Show() = 0;    // shows it; activation calls Form_Activate once
+  virtual void Show() = 0;  // shows it; activation calls Form_Activate once
   // Closes it; a later Load makes it anew. May be called from inside one of
   // the window's own event handlers (a click), so widgets must outlive the
   // handler that is running.

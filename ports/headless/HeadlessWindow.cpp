@@ -3,6 +3,8 @@
 #include <cmath>
 #include <thread>
 
+#include "shell/FormDesign.h"
+
 namespace ovlu {
 
 namespace {
@@ -15,19 +17,10 @@ HeadlessWindow::HeadlessWindow() = default;
 
 void HeadlessWindow::Design() {
   captions_.clear();
-  captions_[Control::MainForm] = " OV Live Update";
-  captions_[Control::LblMesg] = "OrVento Live Update";
-  captions_[Control::LabelTitle] = "Aggionamento OrVento";
-  captions_[Control::LabelStatus1] = "";
-  captions_[Control::Label3] = "Tempo rimanente: ";
-  captions_[Control::LabelST] = "0 Kb di 0Kb";
-  captions_[Control::cmdGET] = "Avvia Aggiornamento";
-  captions_[Control::CmdChiudi] = "&Chiudi";
-  captions_[Control::Frame1] = "Stato del Download";
-  captions_[Control::LabelFName] = "Nome File:";
-  captions_[Control::LabelDest] = "Destinazione:";
-  captions_[Control::Label1] = "Dimensione:";
-  captions_[Control::LabelFS] = "0 Kb";
+  for (int i = 0; i <= static_cast<int>(Control::ImageList1); ++i) {
+    const Control c = static_cast<Control>(i);
+    if (DesignOf(c) != nullptr) captions_[c] = DesignCaption(c);
+  }
   enabled_.clear();
   enabled_[Control::cmdGET] = true;
   enabled_[Control::CmdChiudi] = true;
@@ -35,10 +28,7 @@ void HeadlessWindow::Design() {
   enabled_[Control::TimerTimeOut] = false;
   max_ = 100;
   value_ = 0;
-  widths_[1] = 2440;
-  widths_[2] = 800;
-  widths_[3] = 2440;
-  widths_[4] = 4440;
+  for (int i = 0; i < 4; ++i) widths_[i + 1] = kFileListColumns[i].twips;
   rows_.clear();
   selected_ = 0;
   iconsBound_ = false;
@@ -142,8 +132,7 @@ int HeadlessWindow::AddRow(const std::string& text) {
 
 HeadlessWindow::Row& HeadlessWindow::RowAt(int row) {
   Require();
-  if (row < 1 || row > static_cast<int>(rows_.size()))
-    throw VbError(errInvalidCall, "no such row");
+  if (row < 1 || row > static_cast<int>(rows_.size())) throw VbError(errInvalidCall, "no such row");
   return rows_[static_cast<std::size_t>(row - 1)];
 }
 

@@ -1,7 +1,5 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
-#include "ports/windows/Win32Window.h"
-
 #include <objbase.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -9,7 +7,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "ports/windows/Win32Window.h"
 #include "ports/windows/resource.h"
+#include "shell/FormDesign.h"
 
 namespace ovlu::win {
 
@@ -24,10 +24,6 @@ constexpr UINT kTimerTimeOutInterval = 10;
 // Posted by Show: the window may have become active before it was visible.
 constexpr UINT kCheckActivation = WM_APP + 3;
 
-// Client area of the window, in twips.
-constexpr int kClientWidth = 8040;
-constexpr int kClientHeight = 5670;
-
 // Child control identifiers; 1 and 2 are left to IDOK and IDCANCEL, which
 // the dialog keyboard handling sends for Enter and Escape.
 int ControlId(Control c) { return 100 + static_cast<int>(c); }
@@ -37,44 +33,6 @@ constexpr COLORREF kShapeColour = RGB(192, 192, 255);
 constexpr COLORREF kLineLight = RGB(192, 192, 192);
 constexpr COLORREF kLineDark = RGB(128, 128, 128);
 constexpr COLORREF kLblMesgText = RGB(0, 128, 128);
-
-struct ColumnDesign {
-  const char* header;
-  int twips;
-};
-constexpr ColumnDesign kColumns[4] = {
-    {"", 2440}, {"Reg", 800}, {"% download file", 2440}, {"Destinazione", 4440}};
-
-const char* DesignCaption(Control c) {
-  switch (c) {
-    case Control::MainForm:
-      return " OV Live Update";
-    case Control::LblMesg:
-      return "OrVento Live Update";
-    case Control::LabelTitle:
-      return "Aggionamento OrVento";
-    case Control::Label3:
-      return "Tempo rimanente: ";
-    case Control::LabelST:
-      return "0 Kb di 0Kb";
-    case Control::cmdGET:
-      return "Avvia Aggiornamento";
-    case Control::CmdChiudi:
-      return "&Chiudi";
-    case Control::Frame1:
-      return "Stato del Download";
-    case Control::LabelFName:
-      return "Nome File:";
-    case Control::LabelDest:
-      return "Destinazione:";
-    case Control::Label1:
-      return "Dimensione:";
-    case Control::LabelFS:
-      return "0 Kb";
-    default:
-      return "";
-  }
-}
 
 bool HasCaption(Control c) {
   switch (c) {
@@ -205,42 +163,9 @@ HBITMAP DecodePictureResource(const char* name, int* width, int* height) {
 // ---------------------------------------------------------------- layout
 
 TwipsRect DesignRect(Control c) {
-  switch (c) {
-    case Control::MainForm:
-      return {Control::MainForm, 0, 0, kClientWidth, kClientHeight};
-    case Control::Picture1:
-      return {Control::MainForm, 60, 45, 1950, 5460};
-    case Control::LblMesg:
-      return {Control::Picture1, 60, 2670, 1890, 1005};
-    case Control::LabelTitle:
-      return {Control::MainForm, 2265, 240, 5565, 465};
-    case Control::FileList:
-      return {Control::MainForm, 2280, 810, 5625, 3015};
-    case Control::LabelStatus1:
-      return {Control::MainForm, 3090, 1590, 2775, 480};
-    case Control::Label3:
-      return {Control::MainForm, 2280, 3825, 2100, 255};
-    case Control::LabelST:
-      return {Control::MainForm, 2280, 4095, 5670, 240};
-    case Control::ProgressBar1:
-      return {Control::MainForm, 2205, 4395, 5700, 300};
-    case Control::cmdGET:
-      return {Control::MainForm, 2235, 5085, 3870, 450};
-    case Control::CmdChiudi:
-      return {Control::MainForm, 6285, 5085, 1620, 450};
-    case Control::Frame1:
-      return {Control::MainForm, 9630, 420, 7035, 300};
-    case Control::LabelFName:
-      return {Control::Frame1, 75, 2895, 9060, 225};
-    case Control::LabelDest:
-      return {Control::Frame1, 45, 3135, 9690, 225};
-    case Control::Label1:
-      return {Control::Frame1, 75, 2670, 975, 225};
-    case Control::LabelFS:
-      return {Control::Frame1, 1080, 2670, 4065, 225};
-    default:
-      throw VbError(errInvalidProperty, std::string("no window: ") + ControlName(c));
-  }
+  const ControlDesign* d = DesignOf(c);
+  if (d == nullptr) throw VbError(errInvalidProperty, std::string("no window: ") + ControlName(c));
+  return {d->container, d->left, d->top, d->width, d->height};
 }
 
 int TwipsToPixels(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
@@ -273,7 +198,7 @@ void Win32Window::ResetDesignState() {
     controls_[i].enabled = !IsTimer(c);
     controls_[i].hwnd = nullptr;
   }
-  for (int i = 0; i < 4; ++i) columnTwips_[i] = kColumns[i].twips;
+  for (int i = 0; i < 4; ++i) columnTwips_[i] = kFileListColumns[i].twips;
   rows_.clear();
   selectedRow_ = 0;
   progressMax_ = 100.0f;
@@ -299,7 +224,7 @@ void Win32Window::Load(FormEvents* events) {
   LoadBanner();
 
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT rc{0, 0, TwipsToPixels(kClientWidth, dpiX_), TwipsToPixels(kClientHeight, dpiY_)};
+  RECT rc{0, 0, TwipsToPixels(kFormClientWidth, dpiX_), TwipsToPixels(kFormClientHeight, dpiY_)};
   ::AdjustWindowRectEx(&rc, style, FALSE, 0);
   const int w = rc.right - rc.left;
   const int h = rc.bottom - rc.top;
@@ -328,9 +253,8 @@ void Win32Window::CreateControls() {
     HWND h = ::CreateWindowExA(
         exStyle, cls, HasCaption(c) ? State(c).caption.c_str() : "",
         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, TwipsToPixels(r.left, dpiX_),
-        TwipsToPixels(r.top, dpiY_), TwipsToPixels(r.width, dpiX_),
-        TwipsToPixels(r.height, dpiY_), parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c))), inst, param);
+        TwipsToPixels(r.top, dpiY_), TwipsToPixels(r.width, dpiX_), TwipsToPixels(r.height, dpiY_),
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c))), inst, param);
     State(c).hwnd = h;
     return h;
   };
@@ -348,15 +272,14 @@ void Win32Window::CreateControls() {
   font(create(Control::LabelFS, 0, "STATIC", label, nullptr), fontDefault_);
   font(create(Control::LabelTitle, 0, "STATIC", label, nullptr), fontCalibri18Bold_);
   font(create(Control::LabelStatus1, 0, "STATIC", label, nullptr), fontDefault_);
-  font(create(Control::CmdChiudi, 0, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, nullptr),
-       fontSansBold_);
+  font(create(Control::CmdChiudi, 0, "BUTTON", BS_PUSHBUTTON | WS_TABSTOP, nullptr), fontSansBold_);
   create(Control::ProgressBar1, 0, PROGRESS_CLASSA, 0, nullptr);
   font(create(Control::Label3, 0, "STATIC", label, nullptr), fontCalibri12_);
   font(create(Control::LabelST, 0, "STATIC", label, nullptr), fontCalibri12_);
-  HWND list = create(Control::FileList, 0, WC_LISTVIEWA,
-                     LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS |
-                         WS_BORDER | WS_TABSTOP,
-                     nullptr);
+  HWND list = create(
+      Control::FileList, 0, WC_LISTVIEWA,
+      LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_BORDER | WS_TABSTOP,
+      nullptr);
   font(list, fontCalibri12_);
   create(Control::Picture1, 0, kPictureClass, 0, this);
   font(create(Control::LblMesg, 0, "STATIC", label, nullptr), fontArial9Bold_);
@@ -370,8 +293,8 @@ void Win32Window::CreateControls() {
       LVCOLUMNA col{};
       col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
       col.fmt = LVCFMT_LEFT;
-      col.cx = TwipsToPixels(kColumns[i].twips, dpiX_);
-      col.pszText = const_cast<char*>(kColumns[i].header);
+      col.cx = TwipsToPixels(kFileListColumns[i].twips, dpiX_);
+      col.pszText = const_cast<char*>(kFileListColumns[i].header);
       col.iSubItem = i;
       ::SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),
                      reinterpret_cast<LPARAM>(&col));
@@ -433,7 +356,8 @@ void Win32Window::Unload() {
 // ---------------------------------------------------------------- captions and states
 
 void Win32Window::SetCaption(Control c, const std::string& text) {
-  if (!HasCaption(c)) throw VbError(errInvalidProperty, std::string("no caption: ") + ControlName(c));
+  if (!HasCaption(c))
+    throw VbError(errInvalidProperty, std::string("no caption: ") + ControlName(c));
   State(c).caption = text;
   HWND h = static_cast<HWND>(Hwnd(c));
   if (h == nullptr) return;
@@ -445,7 +369,8 @@ void Win32Window::SetCaption(Control c, const std::string& text) {
 }
 
 std::string Win32Window::Caption(Control c) const {
-  if (!HasCaption(c)) throw VbError(errInvalidProperty, std::string("no caption: ") + ControlName(c));
+  if (!HasCaption(c))
+    throw VbError(errInvalidProperty, std::string("no caption: ") + ControlName(c));
   return State(c).caption;
 }
 
@@ -458,8 +383,7 @@ void Win32Window::SetEnabled(Control c, bool enabled) {
     if (main == nullptr || was == enabled) return;
     const UINT_PTR id = c == Control::Timer1 ? kTimer1Id : kTimerTimeOutId;
     if (enabled)
-      ::SetTimer(main, id, c == Control::Timer1 ? kTimer1Interval : kTimerTimeOutInterval,
-                 nullptr);
+      ::SetTimer(main, id, c == Control::Timer1 ? kTimer1Interval : kTimerTimeOutInterval, nullptr);
     else
       ::KillTimer(main, id);
     return;
@@ -579,7 +503,8 @@ void Win32Window::SelectRow(int row) {
   LVITEMA set{};
   set.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   set.state = LVIS_SELECTED | LVIS_FOCUSED;
-  ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row - 1), reinterpret_cast<LPARAM>(&set));
+  ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row - 1),
+                 reinterpret_cast<LPARAM>(&set));
   ::SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row - 1), FALSE);
 }
 
@@ -704,12 +629,13 @@ void Win32Window::Fire(void (FormEvents::*handler)()) {
 
 void Win32Window::PaintDecoration(void* dcPtr) {
   HDC dc = static_cast<HDC>(dcPtr);
-  auto px = [&](int twips, bool horizontal) { return TwipsToPixels(twips, horizontal ? dpiX_ : dpiY_); };
+  auto px = [&](int twips, bool horizontal) {
+    return TwipsToPixels(twips, horizontal ? dpiX_ : dpiY_);
+  };
   struct Box {
     int l, t, w, h;
   };
-  const Box shapes[3] = {
-      {45, 30, 1980, 5505}, {2265, 795, 5655, 3045}, {2190, 4380, 5730, 330}};
+  const Box shapes[3] = {{45, 30, 1980, 5505}, {2265, 795, 5655, 3045}, {2190, 4380, 5730, 330}};
   HPEN shapePen = ::CreatePen(PS_SOLID, 1, kShapeColour);
   HGDIOBJ oldPen = ::SelectObject(dc, shapePen);
   HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
@@ -761,8 +687,10 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       const int id = LOWORD(wp);
       const int code = HIWORD(wp);
       if (code == BN_CLICKED) {
-        if (id == ControlId(Control::cmdGET)) Fire(&FormEvents::cmdGET_Click);
-        else if (id == ControlId(Control::CmdChiudi)) Fire(&FormEvents::CmdChiudi_Click);
+        if (id == ControlId(Control::cmdGET))
+          Fire(&FormEvents::cmdGET_Click);
+        else if (id == ControlId(Control::CmdChiudi))
+          Fire(&FormEvents::CmdChiudi_Click);
       }
       return 0;
     }

@@ -25,6 +25,7 @@
 #include <tuple>
 #include <vector>
 
+#include "shell/FormDesign.h"
 #include "shell/Vb.h"
 
 // The artwork compiled into the binary (ovlu_qt.qrc); the call has to stand
@@ -97,55 +98,6 @@ bool HasCaption(Control c) {
       return false;
   }
 }
-
-// Design-time geometry in twips: Left, Top, Width, Height.
-struct Geometry {
-  Control c;
-  int left, top, width, height;
-};
-const Geometry kGeometry[] = {
-    {Control::Picture1, 60, 45, 1950, 5460},        {Control::LblMesg, 60, 2670, 1890, 1005},
-    {Control::LabelTitle, 2265, 240, 5565, 465},    {Control::FileList, 2280, 810, 5625, 3015},
-    {Control::LabelStatus1, 3090, 1590, 2775, 480}, {Control::Label3, 2280, 3825, 2100, 255},
-    {Control::LabelST, 2280, 4095, 5670, 240},      {Control::ProgressBar1, 2205, 4395, 5700, 300},
-    {Control::cmdGET, 2235, 5085, 3870, 450},       {Control::CmdChiudi, 6285, 5085, 1620, 450},
-    {Control::Frame1, 9630, 420, 7035, 300},        {Control::LabelFName, 75, 2895, 9060, 225},
-    {Control::LabelDest, 45, 3135, 9690, 225},      {Control::Label1, 75, 2670, 975, 225},
-    {Control::LabelFS, 1080, 2670, 4065, 225},
-};
-
-const char* DesignCaption(Control c) {
-  switch (c) {
-    case Control::MainForm:
-      return " OV Live Update";
-    case Control::LblMesg:
-      return "OrVento Live Update";
-    case Control::LabelTitle:
-      return "Aggionamento OrVento";
-    case Control::Label3:
-      return "Tempo rimanente: ";
-    case Control::LabelST:
-      return "0 Kb di 0Kb";
-    case Control::cmdGET:
-      return "Avvia Aggiornamento";
-    case Control::CmdChiudi:
-      return "&Chiudi";
-    case Control::Frame1:
-      return "Stato del Download";
-    case Control::LabelFName:
-      return "Nome File:";
-    case Control::LabelDest:
-      return "Destinazione:";
-    case Control::Label1:
-      return "Dimensione:";
-    case Control::LabelFS:
-      return "0 Kb";
-    default:
-      return "";
-  }
-}
-
-constexpr int kDesignColumnTwips[kColumns] = {2440, 800, 2440, 4440};
 
 }  // namespace
 
@@ -311,7 +263,7 @@ void QtWindow::Impl::ResetState() {
   barValue = 0;
   barShown = 0;
   bkColor = barColor = kClrDefault;
-  for (int i = 0; i < kColumns; ++i) columnTwips[i] = kDesignColumnTwips[i];
+  for (int i = 0; i < kColumns; ++i) columnTwips[i] = kFileListColumns[i].twips;
   cells.clear();
   rowIcons.clear();
   iconsBound = false;
@@ -339,7 +291,7 @@ void QtWindow::Impl::Build() {
                             if (loaded && gen == generation && events) events->Form_CloseBox();
                           });
   form->setObjectName(QStringLiteral("MainForm"));
-  form->setFixedSize(8040 / kTwipsPerPixel, 5670 / kTwipsPerPixel);
+  form->setFixedSize(kFormClientWidth / kTwipsPerPixel, kFormClientHeight / kTwipsPerPixel);
   form->setFont(DesignFont("MS Sans Serif", 8.25, false));
   QPalette white = form->palette();
   white.setColor(QPalette::Window, Qt::white);
@@ -348,8 +300,8 @@ void QtWindow::Impl::Build() {
   widgets[Idx(Control::MainForm)] = form;
 
   auto place = [&](Control c, QWidget* w) {
-    for (const Geometry& g : kGeometry)
-      if (g.c == c) w->setGeometry(Px(g.left), Px(g.top), Px(g.width), Px(g.height));
+    if (const ControlDesign* d = DesignOf(c); d && c != Control::MainForm)
+      w->setGeometry(Px(d->left), Px(d->top), Px(d->width), Px(d->height));
     w->setObjectName(QString::fromLatin1(kNames[Idx(c)]));
     widgets[Idx(c)] = w;
   };
@@ -397,8 +349,9 @@ void QtWindow::Impl::Build() {
   list = new QtListView(form);
   list->setFont(calibri12);
   list->setColumnCount(kColumns);
-  list->setHeaderLabels({QString(), QStringLiteral("Reg"), QStringLiteral("% download file"),
-                         QStringLiteral("Destinazione")});
+  QStringList headers;
+  for (const ColumnDesign& column : kFileListColumns) headers << QString::fromLatin1(column.header);
+  list->setHeaderLabels(headers);
   list->setRootIsDecorated(false);
   list->setIndentation(0);
   list->setItemsExpandable(false);
