@@ -1,18 +1,12 @@
 // ovlu-list as a list author runs it: the built program in a child process,
 // with its own data folder under a temporary $PUBLIC.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <climits>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -33,6 +27,13 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
 class ListToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,72 +46,23 @@ class ListToolTest : public ::testing::Test {
     ASSERT_NE(::realpath(OVLU_LIST_EXE, exe), nullptr);
     appFolder_ = std::string(exe).substr(0, std::string(exe).rfind('/'));
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
 
-  // Runs ovlu-list with the given arguments; ends it after 20 seconds.
-  Result Run(std::vector<std::string> args) {
-    std::vector<std::string> env = {"PUBLIC=" + dir_, "windir=C:\\Windows", "SystemDrive=C:"};
+  // Runs ovlu-list with the given arguments and a small environment of its own
+  // (the paths and arguments here hold no single quote).
+  Result Run(const std::vector<std::string>& args) {
+    std::string cmd = "env -i 'PUBLIC=" + dir_ + "' 'windir=C:\\Windows' SystemDrive=C:";
     for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
-      if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-    args.insert(args.begin(), OVLU_LIST_EXE);
-    std::vector<char*> argv, envp;
-    for (std::string& a : args) argv.push_back(a.data());
-    for (std::string& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    int out[2], err[2];
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, OVLU_LIST_EXE, &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    ::close(err[1]);
-    Result r;
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << OVLU_LIST_EXE;
-      ::close(out[0]);
-      ::close(err[0]);
-      return r;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-      if (::poll(fds, 2, 200) <= 0) continue;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-        char buf[4096];
-        const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) {
-          sinks[i]->append(buf, static_cast<std::size_t>(n));
-        } else {
-          ::close(fds[i].fd);
-          fds[i].fd = -1;
-          --open;
-        }
-      }
-    }
-    if (open > 0) {
-      ADD_FAILURE() << "ovlu-list did not end in time";
-      ::kill(pid, SIGKILL);
-      for (pollfd& f : fds)
-        if (f.fd >= 0) ::close(f.fd);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+      if (const char* v = std::getenv(keep)) cmd += std::string(" '") + keep + "=" + v + "'";
+    cmd += std::string(" '") + OVLU_LIST_EXE + "'";
+    for (const std::string& a : args) cmd += " '" + a + "'";
+    const int status = std::system((cmd + " >'" + dir_ + "/out' 2>'" + dir_ + "/err'").c_str());
+    return {Slurp(dir_ + "/out"), Slurp(dir_ + "/err"),
+            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
   }
 
   std::string dir_, list_, appFolder_;
@@ -129,21 +81,12 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        "<v-S><s-http://srv/upd/Motore.dll><SYSPATH-\\Motore.dll>\r\n"
        "<v-R><s-http://srv/upd/Tabelle.dat><C:\\Dati\\Tabelle.dat>\r\n"
        "<v-E><s-http://one/a/Setup.exe><s-http://two/b/Setup.exe><WOSPATH-\\Setup.exe>\r\n",
-       {"{\"index\":0,\"line\":1,\"action\":\"S\",\"sources\":[{\"url\":\"http://srv/upd/"
-        "Motore.dll\","
-        "\"server\":\"http://srv\"}],\"sourceIndex\":0,\"fileName\":\"Motore.dll\",\"destName\":"
-        "\"Motore.dll\",\"destFolder\":\"C:\\\\Windows\\\\system\\\\\",\"kind\":\"Componente\","
-        "\"destination\":\"C:\\\\Windows\\\\system\\\\Motore.dll\",\"received\":"
-        "\"C:\\\\Windows\\\\system\\\\Motore.dll.remove\"}",
+       {"\"kind\":\"Componente\",\"destination\":\"C:\\\\Windows\\\\system\\\\Motore.dll\","
+        "\"received\":\"C:\\\\Windows\\\\system\\\\Motore.dll.remove\"}",
         "\"received\":\"C:\\\\Dati\\\\Tabelle.dat.tmp.remove\"}",
-        "\"sources\":[{\"url\":\"http://one/a/Setup.exe\",\"server\":\"http://one\"},{\"url\":"
-        "\"http://two/b/Setup.exe\",\"server\":\"http://two\"}]"},
+        "\"server\":\"http://one\"},{\"url\":\"http://two/b/Setup.exe\",\"server\":\"http://"
+        "two\"}]"},
        {}},
-      {"source before action",
-       "<s-http://srv/upd/x.ocx><v-S><WINPATH-\\x.ocx>",
-       {"\"action\":\"S\",\"sources\":[],\"sourceIndex\":0,\"fileName\":\"\""},
-       {{"1:1", "the source tag \"<s-http://srv/upd/x.ocx>\" comes before a \"<v-\""},
-        {"1", "the record has no source"}}},
       {"plain path with a hyphen, placeholder case, unknown placeholder, skipped characters",
        "<v-R><s-http://srv/z.dll><C:\\my-dir\\z.dll>\r\n"
        "<v-S><s-http://srv/a.dll><apppath-\\a.dll>\r\n"
@@ -197,11 +140,6 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
         {"5", "the file is fetched from the first source, but its name \"e.dll\""},
         {"5", "the record has no action"},
         {"6", "the line holds no tag, yet it makes a record"}}},
-      {"machine folders",
-       "<v-R><s-http://srv/b.dat><ARCPATH-\\b.dat>\r\n<v-E><s-http://s/c.exe><APPPATH-\\c.exe>",
-       {"\"destination\":\"" + dir_ + "/Documents\\\\Tessaro Software\\\\OrVento 7\\\\b.dat\"",
-        "\"kind\":\"Applicazione\",\"destination\":\"" + appFolder_ + "\\\\c.exe\""},
-       {}},
       {"Windows-1252 names and JSON escapes",
        "<v-S><s-http://srv/Caff\xE8.dll><APPPATH-\\Caff\xE8.dll>\r\n"
        "<v-R><s-http://srv/Perch\xE9\x80.dat><C:\\Citt\xE0\\Perch\xE9\x80.dat>\r\n"
@@ -245,29 +183,28 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
 }
 
 TEST_F(ListToolTest, ExitStatusesAndTheAgentsOwnList) {
-  // Nothing to read: a missing list, a folder, a bad command line.
-  for (const std::vector<std::string>& args : {std::vector<std::string>{dir_ + "/missing.upd"},
-                                               {dir_},
-                                               {"--bogus", list_},
-                                               {list_, list_},
-                                               {}}) {
+  // Nothing to read: a missing list, a folder, a bad command line, no list found.
+  const std::pair<std::vector<std::string>, std::string> unreadable[] = {
+      {{dir_ + "/missing.upd"}, "the list cannot be read"},
+      {{dir_}, "the list cannot be read"},
+      {{"--bogus", list_}, "unknown option --bogus"},
+      {{list_, list_}, "one list at a time"},
+      {{}, "no update list in the data folder"},
+  };
+  for (const auto& [args, message] : unreadable) {
     const Result r = Run(args);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("ovlu-list: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("ovlu-list: " + message, 0), 0u) << r.err;
   }
-  EXPECT_NE(Run({dir_ + "/missing.upd"}).err.find("cannot be read"), std::string::npos);
-  EXPECT_NE(Run({}).err.find("no update list in the data folder"), std::string::npos);
-
   const Result help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: ovlu-list [--strict] [FILE]", 0), 0u);
-  EXPECT_NE(help.out.find("<v-ACTION><s-URL>"), std::string::npos);
 
   // Without FILE the list of the data folder is read, its name matched
   // without regard to case, as the agent finds it.
   const std::string data = dir_ + "/Documents/Tessaro Software/OrVento 7";
-  ASSERT_EQ(std::system(("mkdir -p '" + data + "'").c_str()), 0);
+  std::filesystem::create_directories(data);
   Write(data + "/UPDATES.UPD", "<v-S><s-http://srv/a.dll><ARCPATH-\\a.dll>\r\n");
   const Result own = Run({"--strict"});
   EXPECT_EQ(own.status, 0) << own.err;
