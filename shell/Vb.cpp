@@ -1,5 +1,6 @@
 #include "shell/Vb.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
@@ -171,7 +172,16 @@ std::string WholeText(double v) {
 }  // namespace
 
 std::string Round2Text(double value, const std::string& decimalSeparator) {
-  double r = RoundHalfEven(value * 100.0) / 100.0;
+  // Sizes are bytes over a million, so a value such as 1.225 is a decimal
+  // half that binary doubles hold a hair above or below it. Such a value
+  // counts as the half it stands for and goes to the even neighbour.
+  const double scaled = value * 100.0;
+  const double below = std::floor(scaled);
+  const double tolerance = 1e-12 * std::max(1.0, std::fabs(scaled));
+  double hundredths = RoundHalfEven(scaled);
+  if (std::fabs(scaled - below - 0.5) <= tolerance)
+    hundredths = std::fmod(below, 2.0) == 0 ? below : below + 1;
+  double r = hundredths / 100.0;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.2f", r);
   std::string s = buf;

@@ -62,6 +62,13 @@ TEST(TextTest, TwoDecimalsHalvesToEvenWithTheUsersSeparator) {
       {2.0, ",", "2"},
       {0.004, ".", "0"},
       {1.999, ".", "2"},
+      // Decimal halves of megabytes that doubles cannot hold exactly.
+      {1225000 / 1e6, ",", "1,22"},
+      {1245000 / 1e6, ".", "1.24"},
+      {1235000 / 1e6, ".", "1.24"},
+      {35000 / 1e6, ".", "0.04"},
+      {2147483000 / 1e6, ".", "2147.48"},
+      {-0.125, ".", "-0.12"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Round2Text(c.value, c.separator), c.text) << c.value << " with " << c.separator;
