@@ -16,18 +16,19 @@ void ScriptedInet::Execute(const std::string& url, const std::string& operation)
   log.push_back(operation + " " + url);
   auto it = replies.find(url);
   Reply reply = it == replies.end() ? Reply{} : it->second;
-  if (it == replies.end()) reply.fails = true;
+  reply.fails |= it == replies.end();
   Serve(reply);
-  pending_ = {icResolvingHost, icHostResolved, icConnecting,        icConnected,
-              icRequesting,    icRequestSent,  icReceivingResponse, icResponseReceived};
-  pending_.push_back(current_.fails ? icError : icResponseCompleted);
+  pending_ = {
+      icResolvingHost,     icHostResolved,     icConnecting,
+      icConnected,         icRequesting,       icRequestSent,
+      icReceivingResponse, icResponseReceived, current_.fails ? icError : icResponseCompleted};
   executing_ = true;
 }
 
 void ScriptedInet::Serve(const Reply& reply) {
   current_ = reply;
-  if (!current_.omitLength && !current_.headers.count("Content-Length"))
-    current_.headers["Content-Length"] = std::to_string(current_.body.size());
+  if (!current_.omitLength)
+    current_.headers.try_emplace("Content-Length", std::to_string(reply.body.size()));
   sent_ = 0;
 }
 
@@ -39,13 +40,11 @@ std::string ScriptedInet::GetHeader(const std::string& name) {
 
 std::vector<unsigned char> ScriptedInet::GetChunk(int size, int) {
   if (sent_ >= current_.breakAt) throw VbError(errTransfer, "Connection reset");
-  std::size_t n = std::min({static_cast<std::size_t>(size), current_.piece,
-                            current_.body.size() - sent_});
-  if (current_.breakAt != kWhole) n = std::min(n, current_.breakAt - sent_);
-  std::vector<unsigned char> out(current_.body.begin() + static_cast<std::ptrdiff_t>(sent_),
-                                 current_.body.begin() + static_cast<std::ptrdiff_t>(sent_ + n));
+  const std::size_t n = std::min({static_cast<std::size_t>(size), std::size_t(1024),
+                                  current_.body.size() - sent_, current_.breakAt - sent_});
+  const auto from = current_.body.begin() + static_cast<std::ptrdiff_t>(sent_);
   sent_ += n;
-  return out;
+  return std::vector<unsigned char>(from, from + static_cast<std::ptrdiff_t>(n));
 }
 
 void ScriptedInet::Pump() {
@@ -53,21 +52,18 @@ void ScriptedInet::Pump() {
   const std::int16_t state = pending_.front();
   pending_.pop_front();
   raised.push_back(state);
-  const bool last = pending_.empty();
   inHandler_ = true;
   if (StateChanged) StateChanged(state);
   inHandler_ = false;
-  if (last) executing_ = false;
+  if (pending_.empty()) executing_ = false;
 }
 
 Agent::Agent() : form(window, inet) {
   ResetProcessValues();
   SetHost(&fs, &sys);
-  fs.MakeFolder(sys.commonDocuments);
-  fs.MakeFolder(DataFolder());
-  fs.MakeFolder(sys.appPath);
-  fs.MakeFolder(sys.systemDirectory);
-  fs.MakeFolder(fs.currentDirectory);
+  for (const std::string& folder :
+       {DataFolder(), sys.appPath, sys.systemDirectory, fs.currentDirectory})
+    fs.MakeFolder(folder);
   window.manualTimers = true;
   window.onPump = [this] { inet.Pump(); };
 }

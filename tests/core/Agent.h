@@ -2,7 +2,6 @@
 // test machine as host, the headless window and a scripted transfer.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -18,25 +17,25 @@
 namespace ovlu::test {
 
 // A transfer control that answers from a script, for tests of the run's own
-// logic (order of requests, flags, rows, files); real HTTP is covered by the
-// end-to-end tests. It keeps the contract of the real controls: states are
-// raised one per event pump, only while the window lets events run;
-// StillExecuting stays true until the completion handler has returned;
-// GetChunk hands out at most the size asked and an empty chunk at the end.
+// logic; real HTTP is covered by the end-to-end tests. It keeps the contract
+// of the real controls: states are raised one per event pump, only while the
+// window lets events run; StillExecuting stays true until the completion
+// handler has returned; GetChunk hands out at most 1024 bytes and the size
+// asked, and an empty chunk at the end.
 class ScriptedInet : public Inet {
  public:
-  static constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
   struct Reply {
     std::string body;
     std::map<std::string, std::string> headers;  // a Content-Length is added when absent
     bool omitLength = false;
-    bool fails = false;             // raises icError instead of icResponseCompleted
-    std::size_t breakAt = kWhole;   // GetChunk fails once this many bytes went out
-    std::size_t piece = 1024;       // most bytes one GetChunk hands out
+    bool fails = false;                     // raises icError instead of icResponseCompleted
+    std::size_t breakAt = std::size_t(-1);  // GetChunk fails once this many bytes went out
   };
 
   void OpenURL(const std::string& url) override;
-  void SetRequestTimeout(int seconds) override { log.push_back("timeout " + std::to_string(seconds)); }
+  void SetRequestTimeout(int seconds) override {
+    log.push_back("timeout " + std::to_string(seconds));
+  }
   bool StillExecuting() override { return executing_; }
   void SetProtocol(int protocol) override { log.push_back("protocol " + std::to_string(protocol)); }
   void Execute(const std::string& url, const std::string& operation) override;
@@ -66,8 +65,6 @@ class ScriptedInet : public Inet {
 struct Agent {
   Agent();
   ~Agent();
-  Agent(const Agent&) = delete;
-  Agent& operator=(const Agent&) = delete;
 
   // Windows paths of the machine.
   std::string DataFolder() const { return sys.commonDocuments + "\\Tessaro Software\\OrVento 7"; }

@@ -6,12 +6,10 @@
 // with MinGW, under Wine.
 #pragma once
 
+#include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
-#include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,18 +27,23 @@ struct ProcessEnded : std::exception {
 class TestFileSystem : public FileSystem {
  public:
   TestFileSystem();
-  ~TestFileSystem() override;
+  ~TestFileSystem() override {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
   TestFileSystem(const TestFileSystem&) = delete;
   TestFileSystem& operator=(const TestFileSystem&) = delete;
 
   bool FileExists(const std::string& path) override;
-  bool FileExistsAnyAttributes(const std::string& path) override;
+  bool FileExistsAnyAttributes(const std::string& path) override { return Has(path); }
   std::vector<unsigned char> ReadAll(const std::string& path) override;
   std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool truncate) override;
   void CreateTextFile(const std::string& path, const std::string& text) override;
   void Rename(const std::string& from, const std::string& to) override;
   void Delete(const std::string& path) override;
-  void SetAttributes(const std::string& path, unsigned attributes) override;
+  void SetAttributes(const std::string& path, unsigned attributes) override {
+    Attributes(File(path)) = attributes;
+  }
   unsigned GetAttributes(const std::string& path) override;
   std::string CurrentDirectory() override { return currentDirectory; }
 
@@ -49,22 +52,21 @@ class TestFileSystem : public FileSystem {
   // Folders in which nothing may be created (as an access list denies it).
   std::set<std::string> noWriteFolders;
 
-  // The real path of a Windows path; existing names are matched without
-  // regard to case.
+  // The real path of a Windows path; existing names match without regard to case.
   std::filesystem::path Real(const std::string& windowsPath) const;
-  // Test helpers working on the real files behind Windows paths.
+  // Test helpers on the real files behind Windows paths.
   void Put(const std::string& path, const std::string& bytes);
   std::string Get(const std::string& path) const;  // "" when missing
-  bool Has(const std::string& path) const;        // a file, whatever its attributes
-  void MakeFolder(const std::string& path);
+  bool Has(const std::string& path) const;         // a file, whatever its attributes
+  void MakeFolder(const std::string& path) { std::filesystem::create_directories(Real(path)); }
 
  private:
-  std::string Key(const std::filesystem::path& real) const;
-  unsigned& AttributesOf(const std::filesystem::path& real);
-  void RequireWritableFolder(const std::string& path) const;
+  std::filesystem::path File(const std::string& path) const;  // throws when no file
+  std::filesystem::path Writable(const std::string& path);    // throws when denied
+  unsigned& Attributes(const std::filesystem::path& real);
 
   std::filesystem::path root_;
-  std::map<std::string, unsigned> attributes_;
+  std::map<std::string, unsigned> attributes_;  // by lower-case real path
 };
 
 class TestSystem : public System {
@@ -75,12 +77,29 @@ class TestSystem : public System {
     int show;
   };
 
-  std::string EnvironmentEntry(int index) override;
-  bool GetSpecialFolderPath(int csidl, char* buffer260, bool create) override;
-  unsigned GetSystemDirectory(char* buffer, unsigned size) override;
+  std::string EnvironmentEntry(int index) override {
+    return index >= 1 && static_cast<std::size_t>(index) <= environment.size()
+               ? environment[static_cast<std::size_t>(index - 1)]
+               : std::string();
+  }
+  bool GetSpecialFolderPath(int csidl, char* buffer260, bool) override {
+    foldersAsked.push_back(csidl);
+    if (csidl != 46 || commonDocuments.empty() || commonDocuments.size() >= 260) return false;
+    std::memcpy(buffer260, commonDocuments.c_str(), commonDocuments.size() + 1);
+    return true;
+  }
+  unsigned GetSystemDirectory(char* buffer, unsigned size) override {
+    const auto n = static_cast<unsigned>(systemDirectory.size());
+    if (n + 1 > size) return n + 1;  // the size it would need
+    std::memcpy(buffer, systemDirectory.c_str(), n + 1);
+    return n;
+  }
   std::intptr_t ShellExecute(Handle owner, const std::string& verb, const std::string& file,
                              const std::string& parameters, const std::string& directory,
-                             int showCommand) override;
+                             int showCommand) override {
+    shellCalls.push_back({owner, verb, file, parameters, directory, showCommand});
+    return 42;
+  }
   bool PreviousInstance() override { return previousInstance; }
   std::string AppPath() override { return appPath; }
   std::string AppExeName() override { return exeName; }

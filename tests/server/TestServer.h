@@ -9,7 +9,6 @@
 #include <sys/types.h>
 
 #include <cstddef>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,17 +32,11 @@ class TempDir {
 
 // Deterministic, non-repeating-looking content of any length.
 std::vector<unsigned char> PatternBytes(std::size_t size, unsigned seed = 1);
-void WriteFile(const std::string& path, const std::vector<unsigned char>& data);
 // Writes size bytes of PatternBytes(size, seed) without holding them whole.
 void WritePatternFile(const std::string& path, std::size_t size, unsigned seed = 1);
-std::vector<unsigned char> ReadFile(const std::string& path);
 
 // A port on 127.0.0.1 where nothing listens (bound, then released).
 int UnusedPort();
-
-// A plain HTTP/1.1 GET to 127.0.0.1:port; returns the body, or throws
-// std::runtime_error when there is no complete 200 answer within timeoutMs.
-std::string SimpleGet(int port, const std::string& target, int timeoutMs = 5000);
 
 class TestServer {
  public:
@@ -54,15 +47,15 @@ class TestServer {
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
-  int Port() const { return port_; }
   // "http://127.0.0.1:PORT", the form the agent's lists give as server.
-  std::string Root() const;
+  std::string Root() const { return "http://127.0.0.1:" + std::to_string(port_); }
   // Root() followed by target, which starts with "/".
-  std::string Url(const std::string& target) const;
+  std::string Url(const std::string& target) const { return Root() + target; }
   // "METHOD TARGET" of every request the server has had so far.
   std::vector<std::string> Requests() const;
 
  private:
+  TempDir log_{"ovlu-server"};
   pid_t pid_ = -1;
   int stdinFd_ = -1;
   int port_ = 0;
@@ -71,7 +64,7 @@ class TestServer {
 class NginxServer {
  public:
   // Serves the files of rootDir, over TLS with a self-signed certificate
-  // (made for 127.0.0.1 at start) when tls is set. Throws
+  // for 127.0.0.1 (made at start) when tls is set. Throws
   // std::runtime_error when nginx is not installed or does not come up.
   explicit NginxServer(const std::string& rootDir, bool tls = false);
   ~NginxServer();
@@ -81,19 +74,19 @@ class NginxServer {
   // False when no nginx executable was found when the project was configured.
   static bool Available();
 
-  int Port() const { return port_; }
-  std::string Root() const;
-  std::string Url(const std::string& target) const;
+  std::string Root() const {
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+  }
+  std::string Url(const std::string& target) const { return Root() + target; }
 
  private:
   bool TryStart(int port, const std::string& rootDir);
-  bool Answers(int port) const;
+
+  bool tls_ = false;
 
   TempDir dir_{"ovlu-nginx"};
-  bool tls_ = false;
   pid_t pid_ = -1;
   int port_ = 0;
-  std::string token_;
 };
 
 }  // namespace ovlu::test

@@ -6,6 +6,7 @@
 //                              is made once the desktop is there
 // Screen rectangles are in the coordinates of the X display under Wine.
 #include <windows.h>
+// (before the common controls)
 #include <commctrl.h>
 
 #include <cstdio>
@@ -13,19 +14,15 @@
 
 namespace {
 
-void PrintWindow(const char* kind, HWND h) {
+BOOL CALLBACK Print(HWND h, LPARAM kind) {
   char cls[64] = {}, text[512] = {};
   ::GetClassNameA(h, cls, sizeof cls);
   ::GetWindowTextA(h, text, sizeof text);
   RECT r;
   ::GetWindowRect(h, &r);
-  std::printf("%s id=%d class=%s enabled=%d visible=%d rect=%ld,%ld,%ld,%ld text=%s\n", kind,
-              ::GetDlgCtrlID(h), cls, ::IsWindowEnabled(h) ? 1 : 0, ::IsWindowVisible(h) ? 1 : 0,
-              r.left, r.top, r.right, r.bottom, text);
-}
-
-BOOL CALLBACK EachChild(HWND h, LPARAM) {
-  PrintWindow("control", h);
+  std::printf("%s id=%d class=%s enabled=%d rect=%ld,%ld,%ld,%ld text=%s\n",
+              reinterpret_cast<const char*>(kind), ::GetDlgCtrlID(h), cls,
+              ::IsWindowEnabled(h) ? 1 : 0, r.left, r.top, r.right, r.bottom, text);
   return TRUE;
 }
 
@@ -34,46 +31,35 @@ BOOL CALLBACK EachChild(HWND h, LPARAM) {
 void PrintRows(HWND list) {
   DWORD pid = 0;
   ::GetWindowThreadProcessId(list, &pid);
-  HANDLE proc = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  HANDLE proc =
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   if (proc == nullptr) return;
-  const SIZE_T textSize = 512;
-  auto* remote = static_cast<char*>(::VirtualAllocEx(proc, nullptr, sizeof(LVITEMA) + textSize,
-                                                     MEM_COMMIT, PAGE_READWRITE));
+  auto* remote = static_cast<char*>(
+      ::VirtualAllocEx(proc, nullptr, sizeof(LVITEMA) + 512, MEM_COMMIT, PAGE_READWRITE));
   const int rows = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
   for (int row = 0; row < rows; ++row) {
     std::printf("row=%d", row + 1);
-    for (int sub = 0; sub < 4; ++sub) {
+    // Sub-items 0 to 3 by their text, then (sub = 4) the row's image.
+    for (int sub = 0; sub <= 4; ++sub) {
       LVITEMA item{};
-      item.iSubItem = sub;
+      item.mask = sub < 4 ? LVIF_TEXT : LVIF_IMAGE;
+      item.iItem = row;
+      item.iSubItem = sub < 4 ? sub : 0;
       item.pszText = remote + sizeof(LVITEMA);
-      item.cchTextMax = static_cast<int>(textSize);
-      ::WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
-      ::SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
+      item.cchTextMax = 512;
       char text[512] = {};
-      ::ReadProcessMemory(proc, remote + sizeof(LVITEMA), text, textSize - 1, nullptr);
-      std::printf(" %d=[%s]", sub, text);
+      ::WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
+      ::SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
+      ::ReadProcessMemory(proc, remote, &item, sizeof item, nullptr);
+      ::ReadProcessMemory(proc, remote + sizeof(LVITEMA), text, sizeof text - 1, nullptr);
+      if (sub < 4)
+        std::printf(" %d=[%s]", sub, text);
+      else
+        std::printf(" image=%d\n", item.iImage);
     }
-    LVITEMA item{};
-    item.mask = LVIF_IMAGE;
-    item.iItem = row;
-    ::WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
-    ::SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
-    ::ReadProcessMemory(proc, remote, &item, sizeof item, nullptr);
-    const LRESULT state = ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED);
-    std::printf(" image=%d selected=%d\n", item.iImage, state & LVIS_SELECTED ? 1 : 0);
   }
   ::VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
   ::CloseHandle(proc);
-}
-
-BOOL CALLBACK FindDialog(HWND h, LPARAM found) {
-  char cls[64] = {};
-  ::GetClassNameA(h, cls, sizeof cls);
-  if (std::string(cls) == "#32770" && ::IsWindowVisible(h)) {
-    *reinterpret_cast<HWND*>(found) = h;
-    return FALSE;
-  }
-  return TRUE;
 }
 
 }  // namespace
@@ -86,41 +72,29 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (what == "hold" && argc > 2) {
-    // Wine starts its background processes (services, the desktop) with the
-    // first program of a session, and they keep that program's output
-    // handles open. One long-lived program with no output, started first,
-    // owns them, so that later programs end as soon as they return.
+    // Started first, with no output: Wine's background processes keep the
+    // output handles of the program that started them (see windows-test.sh).
     if (::GetDesktopWindow() == nullptr) return 1;
     HANDLE ready = ::CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (ready == INVALID_HANDLE_VALUE) return 1;
     ::CloseHandle(ready);
     ::Sleep(INFINITE);
-    return 0;
   }
+  HWND top = nullptr;
   if (what == "window") {
-    HWND main = ::FindWindowA("OVLiveUpdateMain", nullptr);
-    if (main == nullptr) return 1;
-    PrintWindow("window", main);
-    RECT client{};
-    ::GetClientRect(main, &client);
-    ::MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    std::printf("client rect=%ld,%ld,%ld,%ld\n", client.left, client.top, client.right,
-                client.bottom);
-    ::EnumChildWindows(main, EachChild, 0);
-    if (HWND list = ::FindWindowExA(main, nullptr, WC_LISTVIEWA, nullptr)) PrintRows(list);
-    std::fflush(stdout);
-    return 0;
+    top = ::FindWindowA("OVLiveUpdateMain", nullptr);
+  } else if (what == "dialog") {  // the visible message box
+    do top = ::FindWindowExA(nullptr, top, "#32770", nullptr);
+    while (top != nullptr && !::IsWindowVisible(top));
+  } else {
+    std::fprintf(stderr, "usage: win_probe window | dialog | attrib PATH | hold FILE\n");
+    return 2;
   }
-  if (what == "dialog") {
-    HWND dialog = nullptr;
-    ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (dialog == nullptr) return 1;
-    PrintWindow("dialog", dialog);
-    ::EnumChildWindows(dialog, EachChild, 0);
-    std::fflush(stdout);
-    return 0;
-  }
-  std::fprintf(stderr, "usage: win_probe window | dialog | attrib PATH | hold FILE\n");
-  return 2;
+  if (top == nullptr) return 1;
+  Print(top, reinterpret_cast<LPARAM>(what.c_str()));
+  ::EnumChildWindows(top, Print, reinterpret_cast<LPARAM>("control"));
+  if (HWND list = ::FindWindowExA(top, nullptr, WC_LISTVIEWA, nullptr)) PrintRows(list);
+  std::fflush(stdout);
+  return 0;
 }

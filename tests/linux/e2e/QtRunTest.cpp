@@ -1,6 +1,6 @@
-// An update run through the real Qt window (offscreen): the button is
-// clicked as a person would, the question answered Yes, and the files are
-// checked on disk afterwards.
+// An update run through the real Qt window (offscreen) against nginx: the
+// button is clicked as a person would, the question answered Yes, and the
+// files are checked on disk afterwards.
 #include <gtest/gtest.h>
 
 #include <QtWidgets/QAbstractButton>
@@ -16,7 +16,6 @@ namespace {
 
 TEST(QtRunTest, ButtonAndYesBringEveryFileInPlace) {
   Machine m;
-  std::filesystem::create_directories(m.Www());
   const std::string body = Pattern(150000, 9);
   Put(m.Www() + "/Listino.dat", body);
   test::NginxServer ng(m.Www());
@@ -27,10 +26,10 @@ TEST(QtRunTest, ButtonAndYesBringEveryFileInPlace) {
   QtWindow window;
   CurlInet inet([&window] { window.DoEvents(); });
   window.onPump = [&inet] { inet.Poll(); };
-  std::vector<std::string> questions;
-  window.msgBoxHook = [&](const std::string& text, int flags, const std::string&) {
+  int questions = 0;
+  window.msgBoxHook = [&](const std::string&, int flags, const std::string&) {
     EXPECT_EQ(flags, 68);
-    questions.push_back(text);
+    ++questions;
     return vbYes;
   };
   MainForm form(window, inet);
@@ -40,14 +39,12 @@ TEST(QtRunTest, ButtonAndYesBringEveryFileInPlace) {
   auto* button = qobject_cast<QAbstractButton*>(window.Widget(Control::cmdGET));
   ASSERT_NE(button, nullptr);
   ASSERT_TRUE(button->isEnabled());
-  EXPECT_EQ(button->text().toStdString(), "Avvia Aggiornamento");
   button->click();
 
-  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions, 1);
   EXPECT_EQ(Slurp(m.DataFolder() + "/Listino.dat"), body);
   EXPECT_FALSE(Exists(m.DataFolder() + "/Listino.dat.tmp"));
   EXPECT_EQ(window.Caption(Control::LblMesg), "Aggiornamento completato.");
-  EXPECT_EQ(window.SubItem(1, 2), "100%");
   EXPECT_FALSE(button->isEnabled());
   EXPECT_FALSE(m.ListExists());
   window.onPump = nullptr;

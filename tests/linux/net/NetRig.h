@@ -1,74 +1,94 @@
 // What the transfer tests share: the real libcurl transfer (with a time-out
-// that a test may shorten), the POSIX file layer, a headless main window
-// with its list rows, and the records of a download list.
+// that a test may shorten), the POSIX file layer, a main window wired to the
+// transfer as the program wires it, and the records of a download list.
 #pragma once
 
 #include <chrono>
-#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
 #include "TestServer.h"
 #include "ports/headless/HeadlessWindow.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
+#include "shell/Globals.h"
 #include "shell/MainForm.h"
 
 namespace ovlu::nettest {
 
 // The transfer control exactly as the agent gets it, except that the
 // agent's 40 s request time-out can be turned into a few seconds so that a
-// stalled server does not hold a test for long. The times asked for are
-// kept.
+// stalled server does not hold a test for long.
 class TestInet : public CurlInet {
  public:
   using CurlInet::CurlInet;
   void SetRequestTimeout(int seconds) override {
-    asked.push_back(seconds);
     CurlInet::SetRequestTimeout(shortSeconds > 0 && seconds == 40 ? shortSeconds : seconds);
   }
   int shortSeconds = 0;
-  std::vector<int> asked;
 };
 
-// The POSIX host, set for the agent's file and system calls.
-struct PosixHost {
-  PosixHost();
+inline char kProgram[] = "ovlu_net_tests";
+inline char* kArgv[] = {kProgram, nullptr};
+
+// A main window (headless or Qt) on the POSIX host, wired to the transfer:
+// the window's event pump drives the transfer, and the transfer's waits run
+// the window's events.
+template <class W>
+struct WindowRig {
+  WindowRig() {
+    SetHost(&fs, &sys);
+    ResetProcessValues();
+    window.Load(&form);
+    window.onPump = [this] { inet.Poll(); };
+  }
+  ~WindowRig() { window.onPump = nullptr; }
+
   PosixFileSystem fs;
-  PosixSystem sys;
+  PosixSystem sys{1, kArgv};
+  W window;
+  TestInet inet{[this] { window.DoEvents(); }};
+  MainForm form{window, inet};
 };
+using Rig = WindowRig<HeadlessWindow>;
 
-// A main window on the headless window, wired to the transfer as the
-// program wires it, with every state number it was given recorded.
-struct Rig {
-  Rig();
-  ~Rig();
-  Rig(const Rig&) = delete;
-  Rig& operator=(const Rig&) = delete;
+// Adds a list record fetching url (no source at all when it is empty) into
+// folder/name, and its row in w.
+inline void AddItem(Window& w, const std::string& url, const std::string& folder,
+                    const std::string& name, const std::string& action = "") {
+  UpdateItemArray& items = G().UpdateItems;
+  const std::int32_t i = items.Sized() ? items.UBound() + 1 : 0;
+  items.Redim(i);
+  UpdateItem& item = items[i];
+  if (!url.empty()) {
+    item.Sources.Redim(0);
+    item.Sources[0] = {url, GetServerPart(url)};
+  }
+  item.FileName = item.DestName = name;
+  item.DestFolder = folder + "/";
+  item.Action = action;
+  w.AddRow(name);
+}
 
-  // Adds a list record fetching url into folder/name, and its row.
-  void AddItem(const std::string& url, const std::string& server, const std::string& folder,
-               const std::string& name, const std::string& action = "");
-  // The received-file path of record i (a POSIX path).
-  std::string Received(int i) const;
-
-  PosixHost host;
-  HeadlessWindow window;
-  TestInet inet;
-  MainForm form;
-  std::vector<std::int16_t> states;
-};
-
-// Adds a list record fetching url into folder/name, and its row in w.
-void AddItem(Window& w, const std::string& url, const std::string& server,
-             const std::string& folder, const std::string& name, const std::string& action = "");
 // The received-file path of record i (a POSIX path).
-std::string ReceivedPath(int i);
+inline std::string ReceivedPath(int i) { return ToPosixPath(ReceivedFileName(G().UpdateItems[i])); }
 
 // Whole file, or "<missing>" when there is none.
-std::string Slurp(const std::string& path);
+inline std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return f ? std::string(std::istreambuf_iterator<char>(f), {}) : "<missing>";
+}
+
+// test::PatternBytes as a string.
+inline std::string Pattern(std::size_t size, unsigned seed) {
+  const auto bytes = test::PatternBytes(size, seed);
+  return std::string(bytes.begin(), bytes.end());
+}
 
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point t);
+inline double SecondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 }  // namespace ovlu::nettest
