@@ -2,23 +2,19 @@
 // without regard to case, the no-replace rename, read-only files that stay
 // even for root, and the error numbers the agent's traps see.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "PosixTestSupport.h"
 #include "ports/linux/posix/Posix.h"
 
-namespace ovlu {
+namespace ovlu::posixtest {
 namespace {
 
-using posixtest::Get;
-using posixtest::ModeOf;
-using posixtest::Put;
-using posixtest::TempDir;
 using Files = std::map<std::string, std::string>;
 
 // The run-time error a call raises, or 0.
@@ -40,8 +36,7 @@ std::string PatternText(std::size_t size) {
 }
 
 std::string Win(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
+  std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
 
@@ -61,18 +56,11 @@ void PutAll(const TempDir& dir, const Files& files) {
 // Each component is matched without regard to case; existence sees files only.
 TEST(PosixPath, NamesResolveWithoutRegardToCase) {
   TempDir t;
-  PutAll(t, {{"Data/Sub/File.TXT", "f"},
-             {"Data/exact", "1"},
-             {"Data/EXACT", "2"},
-             {"Amb/aB", "3"},
-             {"Amb/Ab", "4"}});
+  for (const char* f : {"Data/Sub/File.TXT", "Data/exact", "Data/EXACT", "Amb/aB", "Amb/Ab"})
+    Put(t / f, f);
   std::filesystem::create_symlink(t / "Data/Sub/File.TXT", t / "link");
   std::filesystem::create_directory_symlink(t / "Data", t / "dirlink");
-  struct Row {
-    std::string in;
-    std::string expected;
-    bool file;
-  } rows[] = {
+  const std::tuple<std::string, std::string, bool> rows[] = {
       {"data\\SUB\\file.txt", "Data/Sub/File.TXT", true},
       {"Data\\exact", "Data/exact", true},  // an exact name wins over other spellings
       {"data\\Exact", "Data/EXACT", true},  // several others: the first in byte order
@@ -85,11 +73,11 @@ TEST(PosixPath, NamesResolveWithoutRegardToCase) {
       {"DirLink", "dirlink", false},
   };
   PosixFileSystem fs;
-  for (const Row& r : rows) {
-    const std::string in = Win(t.Path()) + "\\" + r.in;
-    EXPECT_EQ(ToPosixPath(in), t.Path() + "/" + r.expected) << r.in;
-    EXPECT_EQ(fs.FileExists(in), r.file) << r.in;
-    EXPECT_EQ(fs.FileExistsAnyAttributes(in), r.file) << r.in;
+  for (const auto& [rel, expected, file] : rows) {
+    const std::string in = Win(t.Path()) + "\\" + rel;
+    EXPECT_EQ(ToPosixPath(in), t.Path() + "/" + expected) << rel;
+    EXPECT_EQ(fs.FileExists(in), file) << rel;
+    EXPECT_EQ(fs.FileExistsAnyAttributes(in), file) << rel;
   }
   EXPECT_FALSE(fs.FileExists(""));
 
@@ -100,14 +88,8 @@ TEST(PosixPath, NamesResolveWithoutRegardToCase) {
 }
 
 TEST(PosixFileSystem, RenameNeverReplaces) {
-  struct Row {
-    Files before;
-    std::string from, to;  // relative, Windows style
-    int error;
-    Files after;  // empty: as before
-  } rows[] = {
-      {{{"a.txt", "A"}}, "a.txt", "b.txt", 0, {{"b.txt", "A"}}},
-      {{{"a", "1"}, {"b", "2"}}, "a", "b", errFileExists, {}},
+  // Files before, from, to (relative, Windows style), error, files after (empty: as before).
+  const std::tuple<Files, std::string, std::string, int, Files> rows[] = {
       {{{"a", "1"}, {"B.TXT", "2"}}, "a", "b.txt", errFileExists, {}},
       {{{"b", "2"}}, "a", "c", errFileNotFound, {}},
       {{{"b", "2"}}, "nodir\\a", "c", errPathNotFound, {}},
@@ -117,52 +99,26 @@ TEST(PosixFileSystem, RenameNeverReplaces) {
       {{{"name.txt", "n"}}, "name.txt", "NAME.TXT", 0, {{"NAME.TXT", "n"}}},  // same file
   };
   PosixFileSystem fs;
-  for (const Row& r : rows) {
+  for (const auto& [before, from, to, error, after] : rows) {
     TempDir t;
-    PutAll(t, r.before);
+    PutAll(t, before);
     const std::string base = Win(t.Path()) + "\\";
-    EXPECT_EQ(ErrorOf([&] { fs.Rename(base + r.from, base + r.to); }), r.error)
-        << r.from << " -> " << r.to;
-    EXPECT_EQ(Contents(t), r.after.empty() ? r.before : r.after) << r.from << " -> " << r.to;
+    EXPECT_EQ(ErrorOf([&] { fs.Rename(base + from, base + to); }), error) << from;
+    EXPECT_EQ(Contents(t), after.empty() ? before : after) << from << " -> " << to;
   }
 
   // The fallback for file systems without a no-replace rename.
-  for (bool taken : {false, true}) {
-    TempDir t;
-    PutAll(t, taken ? Files{{"a", "1"}, {"b", "2"}} : Files{{"a", "1"}});
-    EXPECT_EQ(RenameByLink(t / "a", t / "b"), taken ? EEXIST : 0);
-    EXPECT_EQ(Contents(t), taken ? (Files{{"a", "1"}, {"b", "2"}}) : (Files{{"b", "1"}}));
-  }
-}
-
-TEST(PosixFileSystem, ReadOnlyIsTheOnlyAttributeKept) {
   TempDir t;
-  Put(t / "App.manifest", "m");
-  ::chmod((t / "App.manifest").c_str(), 0664);
-  PosixFileSystem fs;
-  const std::string file = Win(t / "app.MANIFEST");
-
-  EXPECT_EQ(fs.GetAttributes(file), unsigned{attrArchive});
-  fs.SetAttributes(file, attrReadOnly | attrHidden | attrSystem | attrArchive);
-  EXPECT_EQ(ModeOf(t / "App.manifest"), 0444u);
-  EXPECT_EQ(fs.GetAttributes(file), unsigned{attrReadOnly | attrArchive});
-  fs.SetAttributes(file, attrArchive);
-  EXPECT_EQ(ModeOf(t / "App.manifest"), 0644u);
-  EXPECT_EQ(ErrorOf([&] { fs.Delete(file); }), 0);
-  EXPECT_FALSE(Get(t / "App.manifest"));
-  EXPECT_EQ(ErrorOf([&] { fs.SetAttributes(t / "missing", 0); }), errFileNotFound);
+  PutAll(t, {{"a", "1"}, {"b", "2"}});
+  EXPECT_EQ(RenameByLink(t / "a", t / "b"), EEXIST);
+  EXPECT_EQ(RenameByLink(t / "a", t / "c"), 0);
+  EXPECT_EQ(Contents(t), (Files{{"b", "2"}, {"c", "1"}}));
 }
 
 TEST(PosixFileSystem, BinaryWriteStartsAtTheFirstByte) {
-  struct Row {
-    std::optional<std::string> before;
-    bool truncate;
-    std::string written;
-    std::string after;
-  } rows[] = {
-      {std::nullopt, false, "abc", "abc"},
+  // The file before (none: a new one), whether it is emptied, what is written, the file after.
+  const std::tuple<std::optional<std::string>, bool, std::string, std::string> rows[] = {
       {"abcdef", false, "XY", "XYcdef"},
-      {"abcdef", true, "XY", "XY"},
       {"abcdef", true, "", ""},
       // Past the write buffer, handed over in pieces of 1024 as downloads are.
       {std::string(300000, 'o'), false, PatternText(200000),
@@ -170,24 +126,21 @@ TEST(PosixFileSystem, BinaryWriteStartsAtTheFirstByte) {
       {std::nullopt, true, PatternText(65536 * 3 + 7), PatternText(65536 * 3 + 7)},
   };
   PosixFileSystem fs;
-  for (const Row& r : rows) {
+  for (const auto& [before, truncate, written, after] : rows) {
     TempDir t;
-    if (r.before)
-      Put(t / "Sub/f.remove", *r.before);
-    else
-      std::filesystem::create_directory(t / "Sub");
-    auto file = fs.OpenBinaryWrite(Win(t / "SUB/F.remove"), r.truncate);
-    for (std::size_t at = 0; at < r.written.size(); at += 1024)
-      file->Write(reinterpret_cast<const unsigned char*>(r.written.data()) + at,
-                  std::min<std::size_t>(1024, r.written.size() - at));
+    std::filesystem::create_directory(t / "Sub");
+    if (before) Put(t / "Sub/f.remove", *before);
+    auto file = fs.OpenBinaryWrite(Win(t / "SUB/F.remove"), truncate);
+    for (std::size_t at = 0; at < written.size(); at += 1024)
+      file->Write(reinterpret_cast<const unsigned char*>(written.data()) + at,
+                  std::min<std::size_t>(1024, written.size() - at));
     file->Close();
     file->Close();
     EXPECT_NE(ErrorOf([&] { file->Write(reinterpret_cast<const unsigned char*>("z"), 1); }), 0);
     // A new file keeps the name as written, in the folder that exists.
-    const std::string name = r.before ? "Sub/f.remove" : "Sub/F.remove";
-    EXPECT_EQ(Contents(t), (Files{{name, r.after}}));
+    EXPECT_EQ(Contents(t), (Files{{before ? "Sub/f.remove" : "Sub/F.remove", after}}));
     const auto back = fs.ReadAll(Win(t / "sub/f.REMOVE"));
-    EXPECT_EQ(std::string(back.begin(), back.end()), r.after);
+    EXPECT_EQ(std::string(back.begin(), back.end()), after);
   }
 
   // A full disk shows when the buffer goes out; the file is closed all the same.
@@ -197,21 +150,20 @@ TEST(PosixFileSystem, BinaryWriteStartsAtTheFirstByte) {
   EXPECT_EQ(ErrorOf([&] { full->Close(); }), 0);
 }
 
-// Even root, whom unlink() and open() let through, is refused a read-only file.
-TEST(PosixFileSystem, ErrorsTheTrapsSee) {
+// Read-only is the one attribute kept, and even root, whom unlink() and
+// open() let through, is refused a read-only file.
+TEST(PosixFileSystem, ReadOnlyFilesAndTheErrorsTheTrapsSee) {
   TempDir t;
-  std::filesystem::create_directory(t / "folder");
-  Put(t / "ro", "keep");
-  ::chmod((t / "ro").c_str(), 0444);
-  Put(t / "Group", "keep");
-  ::chmod((t / "Group").c_str(), 0464);  // only the owner's write bit cleared
-  Put(t / "Old.Manifest", "old");
   PosixFileSystem fs;
-  struct Row {
-    const char* name;
-    std::function<void()> call;
-    int error;
-  } rows[] = {
+  std::filesystem::create_directory(t / "folder");
+  PutAll(t, {{"ro", "keep"}, {"Group", "keep"}, {"Old.Manifest", "old"}});
+  std::filesystem::permissions(t / "Group", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);  // only the owner's bit
+  EXPECT_EQ(fs.GetAttributes(t / "ro"), unsigned{attrArchive});
+  fs.SetAttributes(Win(t / "RO"), attrReadOnly | attrHidden | attrSystem | attrArchive);
+  EXPECT_EQ(fs.GetAttributes(t / "ro"), unsigned{attrReadOnly | attrArchive});
+  EXPECT_EQ(std::filesystem::status(t / "ro").permissions(), std::filesystem::perms(0444));
+  const std::tuple<const char*, std::function<void()>, int> rows[] = {
       {"read missing", [&] { fs.ReadAll(t / "missing"); }, errFileNotFound},
       {"read in missing folder", [&] { fs.ReadAll(t / "nodir/x"); }, errPathNotFound},
       {"read a folder", [&] { fs.ReadAll(t / "folder"); }, errPathFileAccess},
@@ -223,20 +175,22 @@ TEST(PosixFileSystem, ErrorsTheTrapsSee) {
       {"delete owner read-only", [&] { fs.Delete(t / "group"); }, errPathFileAccess},
       {"delete a folder", [&] { fs.Delete(t / "folder"); }, errPathFileAccess},
       {"delete missing", [&] { fs.Delete(t / "missing"); }, errFileNotFound},
-      {"delete in missing folder", [&] { fs.Delete(Win(t / "nodir/x")); }, errPathNotFound},
+      {"attributes of missing", [&] { fs.SetAttributes(t / "missing", 0); }, errFileNotFound},
       {"create over a file in another case",
        [&] { fs.CreateTextFile(Win(t / "old.manifest"), "new"); }, errFileExists},
-      {"create in missing folder", [&] { fs.CreateTextFile(t / "nodir/y", "y"); }, errPathNotFound},
   };
-  for (const Row& r : rows) EXPECT_EQ(ErrorOf(r.call), r.error) << r.name;
+  for (const auto& [name, call, error] : rows) EXPECT_EQ(ErrorOf(call), error) << name;
   EXPECT_EQ(Contents(t), (Files{{"ro", "keep"}, {"Group", "keep"}, {"Old.Manifest", "old"}}));
   EXPECT_TRUE(std::filesystem::is_directory(t / "folder"));
   EXPECT_FALSE(std::filesystem::exists(t / "nodir"));
 
+  fs.SetAttributes(t / "RO", attrArchive);
+  EXPECT_EQ(ErrorOf([&] { fs.Delete(t / "Ro"); }), 0);
+  EXPECT_FALSE(std::filesystem::exists(t / "ro"));
   const std::string text = "<a>\r\n  \xE8\r\n</a>";  // written as given, no conversion
   fs.CreateTextFile(Win(t / "x.exe.manifest"), text);
   EXPECT_EQ(Get(t / "x.exe.manifest"), text);
 }
 
 }  // namespace
-}  // namespace ovlu
+}  // namespace ovlu::posixtest

@@ -1,7 +1,5 @@
-// Temporary folders and environment changes that undo themselves.
+// Temporary folders, files and environment changes that undo themselves.
 #pragma once
-
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,13 +20,8 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
@@ -37,11 +30,10 @@ class TempDir {
   std::string path_;
 };
 
+// Writes a file, and the folders it needs.
 inline void Put(const std::string& path, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + path);
+  if (!(std::ofstream(path, std::ios::binary) << bytes)) throw std::runtime_error("write " + path);
 }
 
 inline std::optional<std::string> Get(const std::string& path) {
@@ -52,29 +44,18 @@ inline std::optional<std::string> Get(const std::string& path) {
   return s.str();
 }
 
-inline mode_t ModeOf(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) throw std::runtime_error("stat " + path);
-  return st.st_mode & 07777;
-}
-
 // Sets (or, with nullopt, removes) a variable for the life of the object.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
     Apply(value);
   }
   ~ScopedEnv() { Apply(old_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   void Apply(const std::optional<std::string>& v) {
-    if (v)
-      ::setenv(name_.c_str(), v->c_str(), 1);
-    else
-      ::unsetenv(name_.c_str());
+    v ? ::setenv(name_.c_str(), v->c_str(), 1) : ::unsetenv(name_.c_str());
   }
   std::string name_;
   std::optional<std::string> old_;

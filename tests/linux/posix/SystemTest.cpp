@@ -1,100 +1,72 @@
-// The POSIX process layer: the command line, the shell's "open" of real
-// scripts, the instance lock across processes, the common documents folder
+// The POSIX process layer: the shell's "open" of real scripts, the instance
+// lock across processes, the folders and locale taken from the environment,
 // and what the process still holds in buffers when it ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <locale.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 #include "PosixTestSupport.h"
 #include "ports/linux/posix/Posix.h"
 
-namespace ovlu {
+extern char** environ;
+
+namespace ovlu::posixtest {
 namespace {
 
-using posixtest::Get;
-using posixtest::Put;
-using posixtest::ScopedEnv;
-using posixtest::TempDir;
 using Strings = std::vector<std::string>;
+using Var = std::optional<std::string>;
 
-std::optional<std::string> WaitForFile(const std::string& path, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (auto s = Get(path)) return s;
-    if (std::chrono::steady_clock::now() > end) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-void PutExecutable(const std::string& path, const std::string& text) {
-  Put(path, text);
-  ::chmod(path.c_str(), 0755);
-}
-
-// A script that writes its folder, its arguments, whether it sees a given
-// descriptor of ours, and its standard input, to out (complete or not at all).
-std::string RecorderScript(const std::string& out, int probeFd) {
-  return "{ pwd; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done;\n"
-         "  if [ -e /proc/$$/fd/" +
-         std::to_string(probeFd) +
-         " ]; then echo inherited; fi;\n"
-         "  readlink /proc/$$/fd/0; } > '" +
-         out + ".part' && mv '" + out + ".part' '" + out + "'\n";
-}
+// A script that writes its folder, its arguments, whether it sees our descriptor
+// $PROBE, and its standard input, to $OUT (complete or not at all).
+const char kRecorder[] =
+    "{ pwd; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n"
+    "  [ -e /proc/$$/fd/$PROBE ] && echo inherited; readlink /proc/$$/fd/0; } >\"$OUT.part\"\n"
+    "mv \"$OUT.part\" \"$OUT\"\n";
 
 TEST(WindowsArguments, SplitLikeTheCRuntime) {
-  struct Row {
-    std::string line;
-    Strings args;
-  } rows[] = {
+  const std::pair<std::string, Strings> rows[] = {
       {"", {}},
-      {"  \t ", {}},
-      {"a b  c", {"a", "b", "c"}},
-      {"\t a\t", {"a"}},
-      {R"("b c" d)", {"b c", "d"}},
-      {R"(a"b c"d)", {"ab cd"}},
-      {R"(a\\b)", {R"(a\\b)"}},
+      {" \ta b  c\t", {"a", "b", "c"}},
+      {R"("b c" d a"b c"d)", {"b c", "d", "ab cd"}},
+      {R"(a\\b a\"b "a\\\"b")", {R"(a\\b)", R"(a"b)", R"(a\"b)"}},
       {R"("a\\" b)", {R"(a\)", "b"}},
-      {R"(a\"b)", {R"(a"b)"}},
-      {R"("a\\\"b")", {R"(a\"b)"}},
-      {R"("a""b" c)", {R"(a"b)", "c"}},
-      {R"("" x)", {"", "x"}},
+      {R"("a""b" "" x)", {R"(a"b)", "", "x"}},
       {R"("a b)", {"a b"}},
-      {R"(/s C:\Program Files\x.ocx)", {"/s", R"(C:\Program)", R"(Files\x.ocx)"}},
   };
-  for (const Row& r : rows) EXPECT_EQ(SplitWindowsArguments(r.line), r.args) << r.line;
+  for (const auto& [line, args] : rows) EXPECT_EQ(SplitWindowsArguments(line), args) << line;
 }
 
 TEST(PosixShell, OpenStartsProgramsDetached) {
   TempDir t;
   std::filesystem::create_directories(t / "work dir");
-  std::filesystem::create_directories(t / "fakebin");
   // A descriptor without close-on-exec, which a started program must not get.
   const int probe = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(probe, 3);
   const std::string out = t / "out";
-  PutExecutable(t / "bin/Run Me.sh", "#!/bin/sh\n" + RecorderScript(out, probe));
-  PutExecutable(t / "bin/plain", RecorderScript(out, probe));  // no "#!": the shell runs it
-  PutExecutable(t / "fakebin/xdg-open", "#!/bin/sh\n" + RecorderScript(out, probe));
+  // A script arrives without an execute bit, as a download does, and still runs.
+  Put(t / "bin/Run Me.sh", std::string("#!/bin/sh\n") + kRecorder);
+  Put(t / "bin/plain", kRecorder);  // no "#!": the shell runs it
+  Put(t / "fakebin/xdg-open", std::string("#!/bin/sh\n") + kRecorder);
+  for (const char* exe : {"bin/plain", "fakebin/xdg-open"})
+    std::filesystem::permissions(t / exe, std::filesystem::perms(0755));
   Put(t / "bin/Readme.txt", "document");
-  ScopedEnv path("PATH", t / "fakebin:" + std::string(std::getenv("PATH")));
+  ScopedEnv path("PATH", t / "fakebin:" + std::string(std::getenv("PATH"))), o("OUT", out),
+      p("PROBE", std::to_string(probe));
 
   const std::string bin = t / "bin";
   const std::string work = t / "work dir";
-  struct Row {
-    const char* name;
-    std::string file, parameters, directory;
-    std::string expected;  // what the started program records
-  } rows[] = {
+  // What the started program records, from the file, parameters and folder given.
+  const std::tuple<const char*, std::string, std::string, std::string, std::string> rows[] = {
       {"script with quoted parameters", t / "BIN\\run me.SH",
        R"(one "two three" four\"five "six\\")", "\\" + t / "WORK DIR",
        work + "\n[one]\n[two three]\n[four\"five]\n[six\\]\n/dev/null\n"},
@@ -105,44 +77,49 @@ TEST(PosixShell, OpenStartsProgramsDetached) {
        work + "\n[" + t / "bin/Readme.txt]\n/dev/null\n"},
   };
   PosixSystem sys(0, nullptr);
-  for (const Row& r : rows) {
+  for (const auto& [name, file, parameters, directory, expected] : rows) {
     std::filesystem::remove(out);
-    EXPECT_GT(sys.ShellExecute(0, "open", r.file, r.parameters, r.directory, 0), 32) << r.name;
-    EXPECT_EQ(WaitForFile(out), r.expected) << r.name;
+    EXPECT_GT(sys.ShellExecute(0, "open", file, parameters, directory, 0), 32) << name;
+    std::optional<std::string> got;  // the script's record, or nothing after 5 s
+    for (int i = 0; i < 250 && !(got = Get(out)); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(got, expected) << name;
     // The middle process has been reaped and the program is not our child.
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << r.name;
-    EXPECT_EQ(errno, ECHILD) << r.name;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << name;
+    EXPECT_EQ(errno, ECHILD) << name;
   }
   ::close(probe);
-  std::filesystem::remove(out);
 
   // Missing file, missing directory, a verb other than "open".
   EXPECT_EQ(sys.ShellExecute(0, "open", t / "bin/none.exe", "", bin, 0), 2);
   EXPECT_EQ(sys.ShellExecute(0, "open", t / "bin/plain", "", t / "nodir", 0), 3);
   EXPECT_EQ(sys.ShellExecute(0, "print", t / "bin/plain", "", bin, 0), 31);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-// Whether a new process, forked from this one, sees another instance.
-bool ChildSeesInstance() {
+// The exit status of a process forked from this one to run f (-1: killed).
+int InChild(const std::function<int()>& f) {
+  std::fflush(nullptr);
   const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(PosixSystem(0, nullptr).PreviousInstance() ? 1 : 0);
+  if (pid == 0) ::_exit(f());
   int status = 0;
   ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Each run uses a lock file of its own, never the one of a real agent.
 TEST(PosixInstance, LockHeldForTheLifeOfTheSystem) {
+  const auto childSeesInstance = [] {
+    return InChild([] { return int{PosixSystem(0, nullptr).PreviousInstance()}; }) == 1;
+  };
   TempDir t;
   {
     ScopedEnv lock("OVLU_INSTANCE_LOCK", t / "instance.lock");
     {
       PosixSystem first(0, nullptr);
       EXPECT_FALSE(first.PreviousInstance());
-      EXPECT_TRUE(ChildSeesInstance());
+      EXPECT_TRUE(childSeesInstance());
     }
-    EXPECT_FALSE(ChildSeesInstance());  // released with the first one
+    EXPECT_FALSE(childSeesInstance());  // released with the first one
     ScopedEnv missing("OVLU_INSTANCE_LOCK", t / "nodir/lock");
     EXPECT_FALSE(PosixSystem(0, nullptr).PreviousInstance());  // no lock possible: it runs
   }
@@ -151,51 +128,105 @@ TEST(PosixInstance, LockHeldForTheLifeOfTheSystem) {
   EXPECT_TRUE(std::filesystem::exists(t / "OVLiveUpdate.lock"));
 }
 
-TEST(PosixSystemTest, CommonDocumentsUnderPublic) {
+TEST(PosixSystemTest, FoldersFromTheEnvironment) {
   TempDir t;
   const std::string longPublic = t / std::string(240, 'p');  // too long for the buffer
-  std::filesystem::create_directories(longPublic + "/Documents");
-  std::filesystem::create_directories(t / "lower/documents");
-  std::filesystem::create_directories(t / "upper/Documents");
-  std::filesystem::create_directories(t / "empty");
-  const std::pair<std::string, std::string> rows[] = {
-      {t / "upper", t / "upper/Documents"},
-      {t / "lower", t / "lower/documents"},
-      {t / "empty", ""},
-      {longPublic, ""},
+  for (const std::string& d :
+       {longPublic + "/Documents", t / "lower/documents", t / "upper/Documents", t / "empty"})
+    std::filesystem::create_directories(d);
+  const std::pair<Var, std::string> documents[] = {{t / "upper", t / "upper/Documents"},
+                                                   {t / "lower", t / "lower/documents"},
+                                                   {t / "empty", ""},
+                                                   {longPublic, ""}};
+  PosixSystem sys(0, nullptr);
+  for (const auto& [pub, path] : documents) {
+    ScopedEnv env("PUBLIC", pub);
+    std::string buffer(260, ' ');
+    EXPECT_EQ(sys.GetSpecialFolderPath(46, buffer.data(), false), !path.empty());
+    EXPECT_EQ(std::string(buffer.c_str()), path) << pub.value_or("-");
+  }
+  EXPECT_FALSE(sys.GetSpecialFolderPath(5, std::string(260, ' ').data(), false));  // only 46
+
+  // windir, the buffer size, what it returns and what the buffer then holds.
+  const std::tuple<Var, unsigned, unsigned, std::string> system[] = {
+      {std::nullopt, 256, 0, "untouched"},
+      {"C:\\Windows", 256, 19, "C:\\Windows\\system32"},
+      {"C:\\Windows", 19, 20, "untouched"},  // no room for the NUL: the size needed
+      {"C:\\Windows", 20, 19, "C:\\Windows\\system32"},
+  };
+  for (const auto& [windir, size, result, text] : system) {
+    ScopedEnv env("windir", windir);
+    char buffer[256] = "untouched";
+    EXPECT_EQ(sys.GetSystemDirectory(buffer, size), result) << size;
+    EXPECT_EQ(std::string(buffer), text) << size;
+  }
+
+  int n = 0;
+  for (; environ[n] != nullptr; ++n) EXPECT_EQ(sys.EnvironmentEntry(n + 1), environ[n]);
+  EXPECT_EQ(sys.EnvironmentEntry(n + 1), "");
+  EXPECT_THROW(sys.EnvironmentEntry(0), VbError);
+}
+
+// Without PUBLIC the folder is /home/Public/Documents, looked for in a process
+// of its own with a /home of its own (where user namespaces are allowed).
+TEST(PosixSystemTest, CommonDocumentsWithoutPublic) {
+  ScopedEnv unset("PUBLIC", std::nullopt);
+  const int status = InChild([] {
+    const auto put = [](const char* path, const std::string& text) {
+      return bool(std::ofstream(path) << text << std::flush);
+    };
+    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !put("/proc/self/setgroups", "deny") ||
+        !put("/proc/self/uid_map", "0 " + uid + " 1") ||
+        !put("/proc/self/gid_map", "0 " + gid + " 1") ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", "/home", "tmpfs", 0, nullptr) != 0)
+      return 77;
+    PosixSystem sys(0, nullptr);
+    std::string buffer(260, ' ');
+    if (sys.GetSpecialFolderPath(46, buffer.data(), false) || buffer[0] != 0) return 1;
+    std::filesystem::create_directories("/home/Public/documents");
+    const bool found = sys.GetSpecialFolderPath(46, buffer.data(), false);
+    return found && std::string(buffer.c_str()) == "/home/Public/documents" ? 0 : 2;
+  });
+  if (status == 77) GTEST_SKIP() << "no private mount namespace here";
+  EXPECT_EQ(status, 0);  // 1: found while missing, 2: not found once there
+}
+
+TEST(PosixSystemTest, DecimalSeparatorOfTheUsersLocale) {
+  const Var it = "it_IT.UTF-8", c = "C", none;
+  locale_t loc = ::newlocale(LC_NUMERIC_MASK, it->c_str(), static_cast<locale_t>(0));
+  if (loc == static_cast<locale_t>(0)) GTEST_SKIP() << *it << " is not installed";
+  ::freelocale(loc);
+  // LC_ALL, LC_NUMERIC and LANG, and the separator they give.
+  const std::tuple<Var, Var, Var, std::string> rows[] = {
+      {none, none, none, "."}, {none, none, "xx_YY.nonsense", "."},
+      {none, none, it, ","},   {"", "", it, ","},  // empty variables count as unset
+      {c, it, it, "."},        {it, c, c, ","},
+      {none, c, it, "."},
   };
   PosixSystem sys(0, nullptr);
-  for (const auto& [pub, path] : rows) {
-    ScopedEnv env("PUBLIC", pub);
-    char buffer[261];
-    std::memset(buffer, ' ', 260);
-    buffer[260] = '\0';
-    EXPECT_EQ(sys.GetSpecialFolderPath(46, buffer, false), !path.empty()) << pub;
-    EXPECT_EQ(std::string(buffer), path) << pub;
+  for (const auto& [all, numeric, lang, sep] : rows) {
+    ScopedEnv a("LC_ALL", all), n("LC_NUMERIC", numeric), l("LANG", lang);
+    EXPECT_EQ(sys.DecimalSeparator(), sep)
+        << all.value_or("-") << " " << numeric.value_or("-") << " " << lang.value_or("-");
   }
-  char other[261] = "x";
-  EXPECT_FALSE(sys.GetSpecialFolderPath(5, other, false));  // only the common documents
 }
 
 TEST(PosixSystemTest, EndProcessWritesOutWhatIsBuffered) {
   TempDir t;
   const std::string out = t / "stdout";
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (std::freopen(out.c_str(), "w", stdout) == nullptr) ::_exit(99);
-    std::printf("still buffered");  // a file: fully buffered
-    auto file = PosixFileSystem().OpenBinaryWrite(t / "part", true);
-    file->Write(reinterpret_cast<const unsigned char*>("data"), 4);
-    PosixSystem(0, nullptr).EndProcess(7);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(InChild([&] {
+              if (std::freopen(out.c_str(), "w", stdout) == nullptr) return 99;
+              std::printf("still buffered");  // a file: fully buffered
+              auto file = PosixFileSystem().OpenBinaryWrite(t / "part", true);
+              file->Write(reinterpret_cast<const unsigned char*>("data"), 4);
+              PosixSystem(0, nullptr).EndProcess(7);
+            }),
+            7);
   EXPECT_EQ(Get(out), "still buffered");
   EXPECT_EQ(Get(t / "part"), "data");
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 7);
 }
 
 }  // namespace
-}  // namespace ovlu
+}  // namespace ovlu::posixtest
