@@ -61,6 +61,16 @@ Win32Window* FromHwnd(HWND h) {
   return reinterpret_cast<Win32Window*>(::GetWindowLongPtrA(h, GWLP_USERDATA));
 }
 
+// The dialog manager moves the focus with Tab and the arrows and takes Alt
+// with a letter as an access key. A letter typed alone must not: on a
+// focused button it would click the button whose caption underlines that
+// letter, so plain characters go to the control itself.
+bool ByDialogManager(HWND main, MSG& msg) {
+  if (main == nullptr) return false;
+  if (msg.message == WM_CHAR && msg.wParam >= 0x20) return false;
+  return ::IsDialogMessageA(main, &msg) != FALSE;
+}
+
 LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
@@ -407,7 +417,8 @@ bool Win32Window::Enabled(Control c) const { return State(c).enabled; }
 // ---------------------------------------------------------------- progress bar
 
 void Win32Window::SetProgressMax(float max) {
-  if (std::isnan(max) || max < 0.0f) throw VbError(errInvalidProperty, "bad progress maximum");
+  // The maximum must lie above the minimum, which is 0.
+  if (std::isnan(max) || max <= 0.0f) throw VbError(errInvalidProperty, "bad progress maximum");
   progressMax_ = max;
   if (progressValue_ > max) progressValue_ = max;
   if (HWND bar = static_cast<HWND>(Hwnd(Control::ProgressBar1)); bar != nullptr) {
@@ -592,8 +603,7 @@ void Win32Window::DoEvents() {
       quitCode_ = static_cast<int>(msg.wParam);
       break;
     }
-    HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
-    if (main != nullptr && ::IsDialogMessageA(main, &msg)) continue;
+    if (ByDialogManager(static_cast<HWND>(Hwnd(Control::MainForm)), msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
   }
@@ -608,8 +618,7 @@ int Win32Window::Run() {
     const BOOL r = ::GetMessageA(&msg, nullptr, 0, 0);
     if (r == 0) return static_cast<int>(msg.wParam);
     if (r < 0) return 1;
-    HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
-    if (main != nullptr && ::IsDialogMessageA(main, &msg)) continue;
+    if (ByDialogManager(static_cast<HWND>(Hwnd(Control::MainForm)), msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
   }
@@ -686,6 +695,14 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
     case WM_COMMAND: {
       const int id = LOWORD(wp);
       const int code = HIWORD(wp);
+      // Return reaches the window as IDOK (it has no default button): it
+      // clicks the button that has the focus, as on a form.
+      if (id == IDOK) {
+        HWND focus = ::GetFocus();
+        if (focus == Hwnd(Control::cmdGET) || focus == Hwnd(Control::CmdChiudi))
+          ::SendMessageA(focus, BM_CLICK, 0, 0);
+        return 0;
+      }
       if (code == BN_CLICKED) {
         if (id == ControlId(Control::cmdGET))
           Fire(&FormEvents::cmdGET_Click);

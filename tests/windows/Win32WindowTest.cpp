@@ -194,6 +194,9 @@ TEST_F(WindowTest, ProgressValuesAndColours) {
   EXPECT_EQ(window.ProgressValue(), 1024.5f);
   EXPECT_EQ(window.ProgressMax(), 2500.0f);
   EXPECT_NO_THROW(window.SetProgressValue(2500.0f));
+  // The maximum must lie above the minimum 0, as on every window.
+  EXPECT_THROW(window.SetProgressMax(0.0f), VbError);
+  EXPECT_EQ(window.ProgressMax(), 2500.0f);
   const Handle bh = window.WindowHandle(Control::ProgressBar1);
   window.SendMessageA(bh, PBM_SETBKCOLOR_, 0, RGB(240, 240, 255));
   EXPECT_EQ(::SendMessageA(bar, PBM_SETBKCOLOR, 0, 0), RGB(240, 240, 255));
@@ -256,6 +259,33 @@ TEST_F(WindowTest, EventsArriveThroughTheMessageLoop) {
   EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
   window.SetScreenPointer(0);
   EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)));
+}
+
+// Return clicks the focused button and Alt with the underlined letter
+// reaches its button; the letter alone does nothing.
+TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
+  window.Show();
+  PumpFor(window, 100);
+  struct Key {
+    Control focus;
+    UINT message;
+    WPARAM key;
+    int get, chiudi;  // clicks counted afterwards
+  } keys[] = {
+      {Control::cmdGET, WM_KEYDOWN, VK_RETURN, 1, 0},
+      {Control::CmdChiudi, WM_KEYDOWN, VK_RETURN, 1, 1},
+      {Control::cmdGET, WM_CHAR, 'c', 1, 1},
+      {Control::CmdChiudi, WM_CHAR, 'c', 1, 1},
+      {Control::cmdGET, WM_SYSCHAR, 'c', 1, 2},
+      {Control::FileList, WM_KEYDOWN, VK_RETURN, 1, 2},
+  };
+  for (const Key& k : keys) {
+    ::SetFocus(H(window, k.focus));
+    ::PostMessageA(H(window, k.focus), k.message, k.key, k.message == WM_SYSCHAR ? 1 << 29 : 0);
+    PumpFor(window, 50);
+    EXPECT_EQ(events.get, k.get) << int(k.focus) << " " << k.message << " " << k.key;
+    EXPECT_EQ(events.chiudi, k.chiudi) << int(k.focus) << " " << k.message << " " << k.key;
+  }
 }
 
 // Icons come from the resources, shared: the same handle every time.
