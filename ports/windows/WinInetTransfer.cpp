@@ -1,12 +1,11 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
-#include "ports/windows/WinInetTransfer.h"
-
 #include <algorithm>
 #include <cstring>
 #include <deque>
 
 #include "platform/Host.h"
+#include "ports/windows/WinInetTransfer.h"
 
 namespace ovlu::win {
 
@@ -15,6 +14,10 @@ namespace {
 constexpr UINT kWake = WM_APP + 17;
 constexpr DWORD kTimedOut = 0xFFFF0001;  // a notice of our own: the request took too long
 constexpr char kSinkClass[] = "OVLiveUpdateInetSink";
+// Each request opens a connection of its own, as on Linux: the server closes
+// it after the response, so a request never reuses the probe's connection
+// and reports the host lookup and the connecting again.
+constexpr char kRequestHeaders[] = "Connection: close\r\n";
 constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                              INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI;
 
@@ -163,8 +166,8 @@ WinInetTransfer::WinInetTransfer() {
   wc.hInstance = inst;
   wc.lpszClassName = kSinkClass;
   ::RegisterClassExA(&wc);  // fails harmlessly when a second instance registers it again
-  HWND sink = ::CreateWindowExA(0, kSinkClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst,
-                                nullptr);
+  HWND sink =
+      ::CreateWindowExA(0, kSinkClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, nullptr);
   if (sink != nullptr) ::SetWindowLongPtrA(sink, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   sink_ = sink;
   ::EnterCriticalSection(&q.lock);
@@ -245,8 +248,8 @@ void WinInetTransfer::OpenURL(const std::string& url) {
   probeDone_ = false;
   probeOk_ = false;
   probe_ = nullptr;
-  HINTERNET h = ::InternetOpenUrlA(static_cast<HINTERNET>(session_), url.c_str(), nullptr, 0,
-                                   kOpenFlags, probeId_);
+  HINTERNET h = ::InternetOpenUrlA(static_cast<HINTERNET>(session_), url.c_str(), kRequestHeaders,
+                                   static_cast<DWORD>(-1L), kOpenFlags, probeId_);
   if (h != nullptr) {
     probe_ = h;
     probeOk_ = probeDone_ = true;
@@ -289,8 +292,8 @@ void WinInetTransfer::Execute(const std::string& url, const std::string& operati
   const DWORD limit = static_cast<DWORD>(timeoutSeconds_ > 0 ? timeoutSeconds_ : 60) * 1000u;
   deadline_ = Now() + limit;
   executing_ = true;
-  HINTERNET h = ::InternetOpenUrlA(static_cast<HINTERNET>(session_), url.c_str(), nullptr, 0,
-                                   kOpenFlags, execId_);
+  HINTERNET h = ::InternetOpenUrlA(static_cast<HINTERNET>(session_), url.c_str(), kRequestHeaders,
+                                   static_cast<DWORD>(-1L), kOpenFlags, execId_);
   if (h != nullptr) {
     // Answered at once (from a cache): the completion still goes through the
     // queue so that its state is raised while events are pumped.
@@ -347,8 +350,8 @@ void WinInetTransfer::CompleteRequest(std::uintptr_t handle, unsigned long error
   request_ = reinterpret_cast<void*>(handle);
   DWORD code = 0;
   DWORD size = sizeof code;
-  if (!::HttpQueryInfoA(static_cast<HINTERNET>(request_), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                        &code, &size, nullptr))
+  if (!::HttpQueryInfoA(static_cast<HINTERNET>(request_),
+                        HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
     code = 0;
   statusCode_ = static_cast<int>(code);
   if (code < 200 || code > 299) {

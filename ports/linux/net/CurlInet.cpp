@@ -64,16 +64,26 @@ std::string HeaderValue(const std::string& block, const std::string& name, bool*
   return value;
 }
 
-// Only http and https URLs that libcurl can parse are taken.
-void CheckUrl(const std::string& url) {
+// The URL as it goes on the wire. Only http and https URLs that libcurl
+// can parse are taken; blanks, which lists write as they stand in folder
+// names ("OrVento 7"), and bytes outside ASCII are percent-encoded, as a
+// browser or WinINet sends them.
+std::string UrlToSend(const std::string& url) {
   CURLU* u = curl_url();
   char* scheme = nullptr;
-  const bool ok = u && curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+  char* full = nullptr;
+  const bool ok = u &&
+                  curl_url_set(u, CURLUPART_URL, url.c_str(),
+                               CURLU_ALLOW_SPACE | CURLU_URLENCODE) == CURLUE_OK &&
                   curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-                  (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0);
+                  (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0) &&
+                  curl_url_get(u, CURLUPART_URL, &full, 0) == CURLUE_OK;
+  std::string sent = ok ? full : "";
+  curl_free(full);
   curl_free(scheme);
   curl_url_cleanup(u);
   if (!ok) throw VbError(errTransfer, "URL is malformed: " + url);
+  return sent;
 }
 
 }  // namespace
@@ -443,8 +453,7 @@ void CurlInet::WaitForNetwork(int ms) {
 
 void CurlInet::OpenURL(const std::string& url) {
   if (executing_ || probe_) throw VbError(errTransfer, "Still executing last request");
-  CheckUrl(url);
-  probe_ = NewRequest(url, true);
+  probe_ = NewRequest(UrlToSend(url), true);
   struct Cleanup {
     CurlInet* self;
     ~Cleanup() { self->Release(self->probe_); }
@@ -483,9 +492,9 @@ void CurlInet::SetProtocol(int protocol) { protocol_ = protocol; }
 void CurlInet::Execute(const std::string& url, const std::string& operation) {
   if (executing_ || probe_) throw VbError(errTransfer, "Still executing last request");
   if (operation != "GET") throw VbError(errInvalidCall, "Unsupported operation: " + operation);
-  CheckUrl(url);
+  const std::string sent = UrlToSend(url);
   Release(request_);
-  request_ = NewRequest(url, false);
+  request_ = NewRequest(sent, false);
   executing_ = true;
 }
 

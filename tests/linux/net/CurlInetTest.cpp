@@ -111,6 +111,7 @@ class CurlInetTest : public ::testing::Test {
   void SetUp() override {
     test::WritePatternFile(www / "a.dat", 100000, 2);
     test::WritePatternFile(www / "small.dat", 2500, 3);
+    test::WritePatternFile(www / "OrVento 7.dat", 2500, 4);
   }
   TempDir www{"ovlu-net-www"};
   const std::string file = Pattern(100000, 2);
@@ -130,6 +131,8 @@ TEST_F(CurlInetTest, EachResponseRaisesItsStatesAndGivesItsBody) {
     double silent = 0;  // the request took at least this long, waiting on the server
   } cases[] = {
       {"whole file", "/file/a.dat", kDone, file, false},
+      // A blank in a name goes out percent-encoded, as a browser sends it.
+      {"blank in the name", "/file/OrVento 7.dat", kDone, Pattern(2500, 4), false},
       {"paced", "/file/a.dat?rate=400000", kDone, file, false},
       {"chunked", "/file/a.dat?chunked=1", kDone, file, false},
       // The bytes past the Content-Length are the server's filler.
