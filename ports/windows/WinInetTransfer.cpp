@@ -119,12 +119,12 @@ std::int16_t StateOf(DWORD status) {
   }
 }
 
+// The wake-up message only ends a wait for messages. The notices behind it
+// are handled by Poll from the agent's own event pump, never from another
+// message loop: inside a message box the transfer holds still, as it does
+// on Linux, and a body is not read on behind the user's question.
 LRESULT CALLBACK SinkProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == kWake) {
-    auto* self = reinterpret_cast<WinInetTransfer*>(::GetWindowLongPtrA(h, GWLP_USERDATA));
-    if (self != nullptr) self->Poll();
-    return 0;
-  }
+  if (msg == kWake) return 0;
   return ::DefWindowProcA(h, msg, wp, lp);
 }
 
@@ -168,7 +168,6 @@ WinInetTransfer::WinInetTransfer() {
   ::RegisterClassExA(&wc);  // fails harmlessly when a second instance registers it again
   HWND sink =
       ::CreateWindowExA(0, kSinkClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, nullptr);
-  if (sink != nullptr) ::SetWindowLongPtrA(sink, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   sink_ = sink;
   ::EnterCriticalSection(&q.lock);
   q.sink = sink;

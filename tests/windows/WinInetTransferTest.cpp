@@ -209,6 +209,25 @@ TEST_F(TransferTest, ProbeAnswersWithoutStatesAndFailsWhenNobodyListens) {
   EXPECT_FALSE(inet.StillExecuting());
 }
 
+// A message loop other than the agent's pump (a message box's) dispatches
+// the wake-up messages but raises no state: the transfer waits for the pump.
+TEST_F(TransferTest, OnlyTheAgentsPumpDrivesTheTransfer) {
+  LoopbackServer server([](const std::string&) { return Head(200, "OK") + "x"; });
+  inet.StateChanged = [&](std::int16_t s) { states.push_back(s); };
+  inet.SetProtocol(icHTTP);
+  inet.Execute(server.Url("/x"), "GET");
+  for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 500; ::Sleep(1)) {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+  }
+  EXPECT_TRUE(states.empty());
+  for (const DWORD start = ::GetTickCount();
+       inet.StillExecuting() && ::GetTickCount() - start < 10000;)
+    window.DoEvents();
+  inet.StateChanged = nullptr;
+  EXPECT_NE(std::find(states.begin(), states.end(), icResponseCompleted), states.end());
+}
+
 TEST_F(TransferTest, RefusedRequestsAndReadsWithoutResponse) {
   EXPECT_THROW(inet.Execute("no scheme at all", "GET"), VbError);
   EXPECT_FALSE(inet.StillExecuting());
