@@ -382,6 +382,10 @@ void WinInetTransfer::Handle(const Notice& n) {
       if (n.result != 0) probe_ = reinterpret_cast<void*>(n.result);
       probeOk_ = n.result != 0;
       probeDone_ = true;
+    } else if (const std::int16_t state = StateOf(n.status); state != icNone) {
+      // The probe shows its progress as a request does, on Linux too; it
+      // never reports an error or a completion.
+      Raise(state);
     }
     return;
   }

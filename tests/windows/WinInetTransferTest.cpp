@@ -194,9 +194,9 @@ TEST_F(TransferTest, ResponsesAndTheirBodies) {
   }
 }
 
-// The probe raises no states; any answer of the server counts, an error
-// status too, and nobody listening fails quickly.
-TEST_F(TransferTest, ProbeAnswersWithoutStatesAndFailsWhenNobodyListens) {
+// The probe raises no completion and no error state; any answer of the
+// server counts, an error status too, and nobody listening fails quickly.
+TEST_F(TransferTest, ProbeAnswersWithoutCompletionAndFailsWhenNobodyListens) {
   LoopbackServer server(
       [](const std::string&) { return Head(403, "Forbidden", "Content-Length: 0\r\n"); });
   inet.StateChanged = [&](std::int16_t s) { states.push_back(s); };
@@ -205,7 +205,9 @@ TEST_F(TransferTest, ProbeAnswersWithoutStatesAndFailsWhenNobodyListens) {
   EXPECT_THROW(inet.OpenURL("http://127.0.0.1:" + std::to_string(UnusedPort())), VbError);
   EXPECT_LT(::GetTickCount() - start, 15000u);
   EXPECT_THROW(inet.OpenURL(""), VbError);
-  EXPECT_TRUE(states.empty());
+  EXPECT_NE(std::find(states.begin(), states.end(), icRequestSent), states.end());
+  EXPECT_EQ(std::find(states.begin(), states.end(), icResponseCompleted), states.end());
+  EXPECT_EQ(std::find(states.begin(), states.end(), icError), states.end());
   EXPECT_FALSE(inet.StillExecuting());
 }
 
