@@ -54,17 +54,16 @@ void CreateManifest() {
   } catch (const VbError&) {
   }
   if (!exists && !path.empty()) {
-    bool written = false;
     try {
       Fs().CreateTextFile(path, ManifestText());
-      written = true;
     } catch (const VbError&) {
     }
-    if (written) {
-      try {
-        Fs().SetAttributes(path, attrReadOnly | attrHidden | attrSystem | attrArchive);
-      } catch (const VbError&) {
-      }
+    // Tried even when the writing failed: a file that was only half written
+    // stays, and is marked like a whole one; where nothing could be created
+    // this fails too, and quietly.
+    try {
+      Fs().SetAttributes(path, attrReadOnly | attrHidden | attrSystem | attrArchive);
+    } catch (const VbError&) {
     }
   }
   try {

@@ -292,7 +292,7 @@ void Win32Window::CreateControls() {
       nullptr);
   font(list, fontCalibri12_);
   create(Control::Picture1, 0, kPictureClass, 0, this);
-  font(create(Control::LblMesg, 0, "STATIC", label, nullptr), fontArial9Bold_);
+  font(create(Control::LblMesg, 0, "STATIC", SS_CENTER | SS_NOPREFIX, nullptr), fontArial9Bold_);
 
   // LabelStatus1 lies inside the list's rectangle, beneath it.
   if (HWND status = static_cast<HWND>(Hwnd(Control::LabelStatus1)); status != nullptr)

@@ -132,9 +132,9 @@ class QtFormWidget : public QWidget {
     p.drawRect(146, 292, 382 - 1, 22 - 1);
     // Etched separator above the buttons: light line over dark line.
     p.setPen(QColor(192, 192, 192));
-    p.drawLine(148, 323, 526, 323);
+    p.drawLine(148, 323, 527, 323);
     p.setPen(QColor(128, 128, 128));
-    p.drawLine(148, 324, 526, 324);
+    p.drawLine(148, 324, 527, 324);
   }
 
  private:
