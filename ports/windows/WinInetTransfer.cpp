@@ -20,6 +20,9 @@ constexpr char kSinkClass[] = "OVLiveUpdateInetSink";
 constexpr char kRequestHeaders[] = "Connection: close\r\n";
 constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                              INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI;
+// Requests follow redirects themselves, at most five, as on Linux.
+constexpr DWORD kRequestFlags = kOpenFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
+constexpr int kMaxRedirects = 5;
 
 // The queue between WinINet's threads and the window thread. It is never
 // destroyed, so a notification that arrives late still finds it.
@@ -291,18 +294,58 @@ void WinInetTransfer::Execute(const std::string& url, const std::string& operati
   const DWORD limit = static_cast<DWORD>(timeoutSeconds_ > 0 ? timeoutSeconds_ : 60) * 1000u;
   deadline_ = Now() + limit;
   executing_ = true;
+  redirects_ = 0;
+  try {
+    Open(url);
+  } catch (const VbError&) {
+    executing_ = false;
+    phase_ = Phase::Idle;
+    execId_ = 0;
+    throw;
+  }
+}
+
+// Starts the request for url under a fresh id, so that late notices of an
+// earlier hop are told apart and dropped.
+void WinInetTransfer::Open(const std::string& url) {
+  url_ = url;
+  execId_ = NextId();
+  request_ = nullptr;
+  timeoutQueued_ = false;  // a time-out queued under the old id is dropped with it
   HINTERNET h = ::InternetOpenUrlA(static_cast<HINTERNET>(session_), url.c_str(), kRequestHeaders,
-                                   static_cast<DWORD>(-1L), kOpenFlags, execId_);
+                                   static_cast<DWORD>(-1L), kRequestFlags, execId_);
   if (h != nullptr) {
     // Answered at once (from a cache): the completion still goes through the
     // queue so that its state is raised while events are pumped.
     Push(Notice{execId_, INTERNET_STATUS_REQUEST_COMPLETE, reinterpret_cast<std::uintptr_t>(h), 0});
   } else if (::GetLastError() != ERROR_IO_PENDING) {
-    executing_ = false;
-    phase_ = Phase::Idle;
-    execId_ = 0;
     throw VbError(errTransfer, LastErrorText("request refused"));
   }
+}
+
+// A redirect answer: the request goes on at its Location, up to the limit.
+// False when this answer is no redirect to follow.
+bool WinInetTransfer::FollowRedirect() {
+  if (statusCode_ != 301 && statusCode_ != 302 && statusCode_ != 303 && statusCode_ != 307 &&
+      statusCode_ != 308)
+    return false;
+  char location[2048] = {};
+  DWORD size = sizeof location - 1;
+  if (!::HttpQueryInfoA(static_cast<HINTERNET>(request_), HTTP_QUERY_LOCATION, location, &size,
+                        nullptr))
+    return false;
+  char next[4096] = {};
+  DWORD length = sizeof next;
+  if (!::InternetCombineUrlA(url_.c_str(), location, next, &length, ICU_NO_ENCODE)) return false;
+  if (redirects_ >= kMaxRedirects || !IsHttpUrl(next)) return false;
+  ++redirects_;
+  CloseRequest();
+  try {
+    Open(next);
+  } catch (const VbError&) {
+    return false;
+  }
+  return true;
 }
 
 bool WinInetTransfer::StillExecuting() {
@@ -353,6 +396,7 @@ void WinInetTransfer::CompleteRequest(std::uintptr_t handle, unsigned long error
                         HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
     code = 0;
   statusCode_ = static_cast<int>(code);
+  if (FollowRedirect()) return;
   if (code < 200 || code > 299) {
     // An error page is no file: the request fails and nothing is read.
     Fail();

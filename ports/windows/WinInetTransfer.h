@@ -58,6 +58,8 @@ class WinInetTransfer : public Inet {
   void Fail();
   void Raise(std::int16_t state);
   void CloseRequest();
+  void Open(const std::string& url);
+  bool FollowRedirect();
   void Wait(const bool& done, const char* what);
   void WaitOnce();
   bool ReadSome(unsigned char* dst, unsigned long want, unsigned long* got);
@@ -72,6 +74,8 @@ class WinInetTransfer : public Inet {
   // The request started by Execute.
   std::uintptr_t execId_ = 0;
   void* request_ = nullptr;
+  std::string url_;    // of the request or of the redirect now followed
+  int redirects_ = 0;  // followed so far for this request
   Phase phase_ = Phase::Idle;
   bool executing_ = false;
   unsigned long long deadline_ = 0;
