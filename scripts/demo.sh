@@ -131,16 +131,8 @@ fail() {
   kill "$app" 2>/dev/null || true
   exit 1
 }
-win=$(timeout 30 xdotool search --sync --onlyvisible --name "OV Live Update" | head -1) ||
-  fail "the window did not appear"
-sleep 0.5
-# "Avvia Aggiornamento": the centre of the button, 15 twips a pixel.
-xdotool mousemove --window "$win" 278 354 click 1
-box=$(timeout 15 xdotool search --sync --onlyvisible --name "^OrVento$" | head -1) ||
-  fail "the question did not appear"
-sleep 0.3
-xdotool windowfocus --sync "$box" 2>/dev/null || true
-xdotool key --clearmodifiers Return
+. "$repo/scripts/window-clicks.sh"
+ovlu_start_run
 echo "demo: the run has started"
 if [ -n "$shot" ]; then
   sleep 3
@@ -160,6 +152,6 @@ if [ -n "$shot" ]; then
   echo "screenshot after the run: $done_shot"
 fi
 # "Chiudi" ends the agent.
-xdotool mousemove --window "$win" 473 354 click 1
+ovlu_click_chiudi
 wait "$app" || true
 report

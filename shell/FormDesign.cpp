@@ -38,6 +38,27 @@ const char* DesignCaption(Control c) {
   return d ? d->caption : "";
 }
 
+bool HasCaption(Control c) {
+  switch (c) {
+    case Control::MainForm:
+    case Control::LblMesg:
+    case Control::LabelTitle:
+    case Control::LabelStatus1:
+    case Control::Label3:
+    case Control::LabelST:
+    case Control::cmdGET:
+    case Control::CmdChiudi:
+    case Control::Frame1:
+    case Control::LabelFName:
+    case Control::LabelDest:
+    case Control::Label1:
+    case Control::LabelFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
 const ColumnDesign kFileListColumns[4] = {
     {"", 2440}, {"Reg", 800}, {"% download file", 2440}, {"Destinazione", 4440}};
 

@@ -22,6 +22,8 @@ constexpr int kFormClientHeight = 5670;
 const ControlDesign* DesignOf(Control c);
 // The design caption; empty for a control that shows none.
 const char* DesignCaption(Control c);
+// True for the controls that have a caption (form, labels, buttons, frame).
+bool HasCaption(Control c);
 
 struct ColumnDesign {
   const char* header;

@@ -9,7 +9,6 @@
 
 #include "ports/windows/Win32Window.h"
 #include "ports/windows/resource.h"
-#include "shell/FormDesign.h"
 
 namespace ovlu::win {
 
@@ -33,27 +32,6 @@ constexpr COLORREF kShapeColour = RGB(192, 192, 255);
 constexpr COLORREF kLineLight = RGB(192, 192, 192);
 constexpr COLORREF kLineDark = RGB(128, 128, 128);
 constexpr COLORREF kLblMesgText = RGB(0, 128, 128);
-
-bool HasCaption(Control c) {
-  switch (c) {
-    case Control::MainForm:
-    case Control::LblMesg:
-    case Control::LabelTitle:
-    case Control::LabelStatus1:
-    case Control::Label3:
-    case Control::LabelST:
-    case Control::cmdGET:
-    case Control::CmdChiudi:
-    case Control::Frame1:
-    case Control::LabelFName:
-    case Control::LabelDest:
-    case Control::Label1:
-    case Control::LabelFS:
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool IsTimer(Control c) { return c == Control::Timer1 || c == Control::TimerTimeOut; }
 
@@ -172,10 +150,10 @@ HBITMAP DecodePictureResource(const char* name, int* width, int* height) {
 
 // ---------------------------------------------------------------- layout
 
-TwipsRect DesignRect(Control c) {
+const ControlDesign& DesignRect(Control c) {
   const ControlDesign* d = DesignOf(c);
   if (d == nullptr) throw VbError(errInvalidProperty, std::string("no window: ") + ControlName(c));
-  return {d->container, d->left, d->top, d->width, d->height};
+  return *d;
 }
 
 int TwipsToPixels(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
@@ -258,8 +236,8 @@ void Win32Window::Load(FormEvents* events) {
 void Win32Window::CreateControls() {
   HINSTANCE inst = ::GetModuleHandleA(nullptr);
   auto create = [&](Control c, DWORD exStyle, const char* cls, DWORD style, void* param) {
-    const TwipsRect r = DesignRect(c);
-    HWND parent = static_cast<HWND>(Hwnd(r.parent));
+    const ControlDesign& r = DesignRect(c);
+    HWND parent = static_cast<HWND>(Hwnd(r.container));
     HWND h = ::CreateWindowExA(
         exStyle, cls, HasCaption(c) ? State(c).caption.c_str() : "",
         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, TwipsToPixels(r.left, dpiX_),
@@ -794,7 +772,7 @@ std::intptr_t Win32Window::HandlePicture(void* hwnd, unsigned msg, std::uintptr_
       ::SetBkMode(dc, TRANSPARENT);
       if (bannerBrush_ != nullptr) {
         // The label shows the part of the banner it covers.
-        const TwipsRect r = DesignRect(Control::LblMesg);
+        const ControlDesign& r = DesignRect(Control::LblMesg);
         ::SetBrushOrgEx(dc, -TwipsToPixels(r.left, dpiX_), -TwipsToPixels(r.top, dpiY_), nullptr);
         return reinterpret_cast<std::intptr_t>(bannerBrush_);
       }

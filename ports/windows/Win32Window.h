@@ -8,18 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "shell/FormDesign.h"
 #include "shell/Window.h"
 
 namespace ovlu::win {
 
-// Where a control sits: its parent and its rectangle in twips.
-struct TwipsRect {
-  Control parent;
-  int left, top, width, height;
-};
-// Design-time geometry of a windowed control; throws VbError for controls
-// that have no window (timers, image list).
-TwipsRect DesignRect(Control c);
+// Design of a windowed control (container and rectangle in twips); throws
+// VbError for controls that have no window (timers, image list).
+const ControlDesign& DesignRect(Control c);
 // Twips to pixels at the given dots per inch (1440 twips per inch).
 int TwipsToPixels(int twips, int dpi);
 

@@ -6,20 +6,10 @@
 
 #include "platform/Host.h"
 #include "shell/Vb.h"
+#include "tests/ErrorOf.h"
 
 namespace ovlu {
 namespace {
-
-// The error number a call raises; 0 when it returns.
-template <typename F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const VbError& e) {
-    return e.number;
-  }
-  return 0;
-}
 
 TEST(TextTest, PositionsCountFromOneAndBadArgumentsAreErrors) {
   EXPECT_EQ(InStr(1, "a<b>c", "<"), 2u);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ports/windows/Win32Host.h"
+#include "tests/ErrorOf.h"
 
 namespace ovlu::win {
 namespace {
@@ -35,15 +36,6 @@ struct TempFolder {
   }
   std::string operator/(const std::string& name) const { return path + "\\" + name; }
 };
-
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const VbError& e) {
-    return e.number;
-  }
-  return 0;
-}
 
 class FileSystemTest : public ::testing::Test {
  protected:

@@ -183,12 +183,15 @@ class PosixBinaryFile : public BinaryFile {
     if (failure) throw *failure;
   }
 
+  // The buffer is emptied whether the write succeeds or not, so that a
+  // failed block is not written again by Close; it keeps its capacity.
   void Flush() {
     if (buffer_.empty()) return;
-    const std::vector<unsigned char> pending = std::move(buffer_);
-    buffer_.clear();
-    buffer_.reserve(kBufferSize);
-    WriteAll(fd_, pending.data(), pending.size(), path_);
+    struct Empty {
+      std::vector<unsigned char>& buffer;
+      ~Empty() { buffer.clear(); }
+    } empty{buffer_};
+    WriteAll(fd_, buffer_.data(), buffer_.size(), path_);
   }
 
  private:

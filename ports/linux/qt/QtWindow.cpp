@@ -47,11 +47,6 @@ constexpr int errIndexOutOfBounds = 35600;
 constexpr int errImageListNotBound = 35613;
 constexpr int errNoSuchProperty = 438;
 
-const char* const kNames[kControls] = {
-    "MainForm", "Picture1",     "LblMesg", "LabelTitle",   "FileList",  "LabelStatus1", "Label3",
-    "LabelST",  "ProgressBar1", "cmdGET",  "CmdChiudi",    "Frame1",    "LabelFName",   "LabelDest",
-    "Label1",   "LabelFS",      "Timer1",  "TimerTimeOut", "ImageList1"};
-
 int Idx(Control c) { return static_cast<int>(c); }
 int Px(int twips) { return static_cast<int>(std::lround(twips / double(kTwipsPerPixel))); }
 
@@ -75,28 +70,6 @@ QFont DesignFont(const char* family, double points, bool bold) {
 
 QColor FromColorRef(std::intptr_t ref) {
   return QColor(int(ref & 0xFF), int((ref >> 8) & 0xFF), int((ref >> 16) & 0xFF));
-}
-
-// Kinds of control, for the operations each one supports.
-bool HasCaption(Control c) {
-  switch (c) {
-    case Control::MainForm:
-    case Control::LblMesg:
-    case Control::LabelTitle:
-    case Control::LabelStatus1:
-    case Control::Label3:
-    case Control::LabelST:
-    case Control::cmdGET:
-    case Control::CmdChiudi:
-    case Control::Frame1:
-    case Control::LabelFName:
-    case Control::LabelDest:
-    case Control::Label1:
-    case Control::LabelFS:
-      return true;
-    default:
-      return false;
-  }
 }
 
 }  // namespace
@@ -302,7 +275,7 @@ void QtWindow::Impl::Build() {
   auto place = [&](Control c, QWidget* w) {
     if (const ControlDesign* d = DesignOf(c); d && c != Control::MainForm)
       w->setGeometry(Px(d->left), Px(d->top), Px(d->width), Px(d->height));
-    w->setObjectName(QString::fromLatin1(kNames[Idx(c)]));
+    w->setObjectName(QString::fromLatin1(ControlName(c)));
     widgets[Idx(c)] = w;
   };
   // A label as the agent's labels are: plain text, wrapped, top-left,

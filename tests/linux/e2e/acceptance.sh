@@ -8,6 +8,7 @@ set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 agent=$1
 server=$2
+here=$(cd "$(dirname "$0")" && pwd)
 
 root=$(mktemp -d /tmp/ovluaccept.XXXXXX)
 data="$root/public/Documents/Tessaro Software/OrVento 7"
@@ -50,16 +51,8 @@ printf '<v-R><s-%s/OrVento.exe?rate=400000><APPPATH-\\OrVento.exe>\r\n<v-><s-%s/
 ) &
 agent_pid=$!
 
-win=$(timeout 30 xdotool search --sync --onlyvisible --name "OV Live Update" | head -1) ||
-  fail "the window did not appear"
-sleep 0.5
-# The button's centre: 2235 + 3870/2 and 5085 + 450/2 twips, 15 twips a pixel.
-xdotool mousemove --window "$win" 278 354 click 1
-box=$(timeout 15 xdotool search --sync --onlyvisible --name "^OrVento$" | head -1) ||
-  fail "the question did not appear"
-sleep 0.3
-xdotool windowfocus --sync "$box" 2>/dev/null || true
-xdotool key --clearmodifiers Return
+. "$here/../../../scripts/window-clicks.sh"
+ovlu_start_run
 
 for _ in $(seq 600); do
   [ -e "$data/Updates.upd" ] || break
@@ -73,8 +66,7 @@ cmp -s "$root/www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was n
 cmp -s "$root/www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
 [ "$(cat "$root/Dati/Listino.dat.old")" = "vecchio listino" ] || fail "no .old copy of Listino.dat"
 
-# "Chiudi": 6285 + 1620/2 and 5085 + 450/2 twips.
-xdotool mousemove --window "$win" 473 354 click 1
+ovlu_click_chiudi
 timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "Chiudi did not end the agent"
 wait "$agent_pid" || fail "the agent ended with status $?"
 agent_pid=""

@@ -11,21 +11,12 @@
 
 #include "PosixTestSupport.h"
 #include "ports/linux/posix/Posix.h"
+#include "tests/ErrorOf.h"
 
 namespace ovlu::posixtest {
 namespace {
 
 using Files = std::map<std::string, std::string>;
-
-// The run-time error a call raises, or 0.
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const VbError& e) {
-    return e.number;
-  }
-  return 0;
-}
 
 // Bytes that differ from one position to the next, so that a piece written
 // at the wrong offset shows.

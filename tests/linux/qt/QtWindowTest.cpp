@@ -12,6 +12,7 @@
 
 #include "ports/linux/qt/QtWindow.h"
 #include "shell/FormDesign.h"
+#include "tests/ErrorOf.h"
 
 namespace ovlu {
 namespace {
@@ -30,17 +31,6 @@ struct CountingEvents : FormEvents {
 };
 
 int Px(int twips) { return (twips + 7) / 15; }
-
-// The run-time error a call raises, or 0.
-template <class F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const VbError& e) {
-    return e.number;
-  }
-  return 0;
-}
 
 class QtWindowTest : public testing::Test {
  protected:
