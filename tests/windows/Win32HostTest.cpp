@@ -1,5 +1,5 @@
-// The Windows file system and process layer, against real files in a
-// temporary folder.
+// The Windows file system and process layer: the shared file suite against
+// real files in a temporary folder, then the process values.
 #include "ports/windows/WinApi.h"
 // (the Windows headers first)
 #include <gtest/gtest.h>
@@ -15,116 +15,76 @@
 
 #include "ports/windows/Win32Host.h"
 #include "tests/ErrorOf.h"
+#include "tests/contract/FileSystemContract.h"
 
 namespace ovlu::win {
 namespace {
 
-// A fresh folder under %TEMP%, removed with what it holds.
-struct TempFolder {
-  std::string path;
-  TempFolder() {
+using contract::FileSystemContract;
+
+// A fresh folder under %TEMP%, removed with what it holds (read-only files too).
+struct Win32Place : contract::FileSystemPlace {
+  Win32Place() {
+    static int serial = 0;
     char base[MAX_PATH];
-    path = std::string(base, ::GetTempPathA(MAX_PATH, base)) + "ovlu-" +
-           std::to_string(::GetCurrentProcessId());
-    ::CreateDirectoryA(path.c_str(), nullptr);
+    root = std::string(base, ::GetTempPathA(MAX_PATH, base)) + "ovlu-" +
+           std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    ::CreateDirectoryA(root.c_str(), nullptr);
   }
-  ~TempFolder() {
-    std::error_code ec;  // read-only files are made writable first
-    for (const auto& e : std::filesystem::directory_iterator(path, ec))
-      ::SetFileAttributesA(e.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::filesystem::remove_all(path, ec);
+  ~Win32Place() override { Remove(root); }
+  FileSystem& Fs() override { return fs; }
+  std::string Root() const override { return root; }
+  void MakeFolder(const std::string& relative) override {
+    for (std::size_t at = 0; at != std::string::npos; at = relative.find('\\', at + 1))
+      ::CreateDirectoryA((root + "\\" + relative.substr(0, at)).c_str(), nullptr);
+    ::CreateDirectoryA((root + "\\" + relative).c_str(), nullptr);
   }
-  std::string operator/(const std::string& name) const { return path + "\\" + name; }
+  contract::Files Contents() const override {
+    contract::Files files;
+    List(root, "", files);
+    return files;
+  }
+
+  // Through the ANSI functions, so that names come back in the process's code page.
+  template <class F>
+  static void ForEach(const std::string& folder, F f) {
+    WIN32_FIND_DATAA d;
+    HANDLE h = ::FindFirstFileA((folder + "\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+      const std::string name = d.cFileName;
+      if (name != "." && name != "..")
+        f(name, (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (::FindNextFileA(h, &d));
+    ::FindClose(h);
+  }
+  void List(const std::string& folder, const std::string& prefix, contract::Files& files) const {
+    ForEach(folder, [&](const std::string& name, bool isFolder) {
+      if (isFolder) return List(folder + "\\" + name, prefix + name + "\\", files);
+      const std::vector<unsigned char> bytes = fs.ReadAll(folder + "\\" + name);
+      files[prefix + name] = std::string(bytes.begin(), bytes.end());
+    });
+  }
+  static void Remove(const std::string& folder) {
+    ForEach(folder, [&](const std::string& name, bool isFolder) {
+      const std::string path = folder + "\\" + name;
+      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (isFolder)
+        Remove(path);
+      else
+        ::DeleteFileA(path.c_str());
+    });
+    ::RemoveDirectoryA(folder.c_str());
+  }
+
+  std::string root;
+  mutable Win32FileSystem fs;
 };
 
-class FileSystemTest : public ::testing::Test {
- protected:
-  void Put(const std::string& name, const std::string& text, unsigned attributes = 0) {
-    fs.OpenBinaryWrite(dir / name, true)
-        ->Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    if (attributes != 0) fs.SetAttributes(dir / name, attributes);
-  }
-  std::string Content(const std::string& name) {
-    const std::vector<unsigned char> bytes = fs.ReadAll(dir / name);
-    return std::string(bytes.begin(), bytes.end());
-  }
-  TempFolder dir;
-  Win32FileSystem fs;
-};
-
-TEST_F(FileSystemTest, ExistenceTestsByAttributes) {
-  ::CreateDirectoryA((dir / "folder").c_str(), nullptr);
-  const struct {
-    const char* name;
-    unsigned attributes;  // 0: not made
-    bool exists, existsAny;
-  } cases[] = {
-      {"plain.txt", attrArchive, true, true},
-      {"ro.txt", attrReadOnly, true, true},
-      {"hidden.txt", attrHidden, false, true},
-      {"system.txt", attrSystem, false, true},
-      {"all.txt", 39, false, true},
-      {"folder", 0, false, false},
-      {"missing.txt", 0, false, false},
-  };
-  for (const auto& c : cases)
-    if (c.attributes != 0) Put(c.name, "x", c.attributes);
-  EXPECT_EQ(fs.GetAttributes(dir / "all.txt"), 39u);
-  EXPECT_EQ(fs.GetAttributes(dir / "folder") & attrDirectory, unsigned{attrDirectory});
-  EXPECT_NE(ErrorOf([&] { fs.GetAttributes(dir / "missing"); }), 0);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(fs.FileExists(dir / c.name), c.exists);
-    EXPECT_EQ(fs.FileExistsAnyAttributes(dir / c.name), c.existsAny);
-  }
-}
-
-TEST_F(FileSystemTest, RenameDeleteAndCreateFailLikeTheFileSystem) {
-  Put("a", "A");
-  Put("b", "B");
-  Put("locked", "L", attrReadOnly);
-  // Error 0: the call succeeds; -1: any error.
-  const struct {
-    std::function<void()> call;
-    int error;
-  } cases[] = {
-      {[&] { fs.Rename(dir / "a", dir / "b"); }, -1},  // never over an existing file
-      {[&] { fs.Rename(dir / "nothing", dir / "c"); }, errFileNotFound},
-      {[&] { fs.Rename(dir / "a", dir / "c"); }, 0},
-      {[&] { fs.Delete(dir / "locked"); }, -1},
-      {[&] { fs.Delete(dir / "gone"); }, errFileNotFound},
-      {[&] { fs.ReadAll(dir / "a"); }, errFileNotFound},
-      {[&] { fs.CreateTextFile(dir / "t", "line 1\r\nline 2"); }, 0},
-      {[&] { fs.CreateTextFile(dir / "t", "other"); }, -1},
-      {[&] { fs.OpenBinaryWrite(dir / "no\\such\\folder\\f", false); }, -1},
-  };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(i);
-    const int error = ErrorOf(cases[i].call);
-    EXPECT_TRUE(cases[i].error < 0 ? error != 0 : error == cases[i].error) << error;
-  }
-  EXPECT_EQ(Content("b"), "B");
-  EXPECT_EQ(Content("c"), "A");
-  EXPECT_EQ(Content("t"), "line 1\r\nline 2");
-  EXPECT_TRUE(fs.FileExists(dir / "locked"));
-}
-
-TEST_F(FileSystemTest, BinaryWritesEmptyTheFileOnlyWhenAsked) {
-  for (bool truncate : {false, true}) {
-    SCOPED_TRACE(truncate);
-    Put("f", "0123456789");
-    {
-      auto f = fs.OpenBinaryWrite(dir / "f", truncate);
-      f->Write(reinterpret_cast<const unsigned char*>("ab\r\n\0z"), 6);
-    }  // closed by its destructor, as when a download fails
-    EXPECT_EQ(Content("f"), std::string("ab\r\n\0z", 6) + (truncate ? "" : "6789"));
-    EXPECT_EQ(ErrorOf([&] { fs.Delete(dir / "f"); }), 0);
-  }
-  auto f = fs.OpenBinaryWrite(dir / "new", false);
-  f->Close();
-  f->Close();
-  EXPECT_EQ(Content("new"), "");
-}
+INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,
+                         ::testing::Values(contract::FileSystemMaker{
+                             "Win32", [] { return std::make_unique<Win32Place>(); }}),
+                         contract::MakerName);
 
 TEST(Win32System, TextOfPathsAndCommandLines) {
   const std::pair<const char*, const char*> lines[] = {

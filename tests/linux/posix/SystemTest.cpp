@@ -68,7 +68,7 @@ TEST(PosixShell, OpenStartsProgramsDetached) {
   // What the started program records, from the file, parameters and folder given.
   const std::tuple<const char*, std::string, std::string, std::string, std::string> rows[] = {
       {"script with quoted parameters", t / "BIN\\run me.SH",
-       R"(one "two three" four\"five "six\\")", "\\" + t / "WORK DIR",
+       R"(one "two three" four\"five "six\\")", t.Path() + "\\WORK DIR",
        work + "\n[one]\n[two three]\n[four\"five]\n[six\\]\n/dev/null\n"},
       {"script without #!", bin + "\\Plain", "/s " + work + "\\x.ocx", work,
        work + "\n[/s]\n[" + t / "work]\n[dir\\x.ocx]\n/dev/null\n"},
