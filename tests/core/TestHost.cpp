@@ -15,8 +15,22 @@ namespace ovlu::test {
 
 namespace {
 
+// Names lie on disk in UTF-8, as the Linux file layer keeps them, and are
+// Windows-1252 text for the agent, on either platform.
+fs::path OnDisk(const std::string& ansi) {
+  const std::string utf8 = AnsiToUtf8(ansi);
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+std::string AnsiName(const fs::path& real) {
+  const std::u8string utf8 = real.filename().u8string();
+  return Utf8ToAnsi(std::string(utf8.begin(), utf8.end()));
+}
+
 // Attributes belong to the file, whatever spelling reached it.
-std::string Key(const fs::path& real) { return LCase(real.generic_string()); }
+std::string Key(const fs::path& real) {
+  const std::u8string utf8 = real.generic_u8string();
+  return LCase(Utf8ToAnsi(std::string(utf8.begin(), utf8.end())));
+}
 
 bool IsFile(const fs::path& real) {
   std::error_code ec;
@@ -68,11 +82,11 @@ fs::path TestFileSystem::Real(const std::string& windowsPath) const {
   }
   fs::path real = root_ / LCase(std::string(1, drive ? windowsPath[0] : currentDirectory[0]));
   for (const std::string& part : parts) {
-    fs::path next = real / part;
+    fs::path next = real / OnDisk(part);
     std::error_code ec;
     if (!fs::exists(next, ec) && fs::is_directory(real, ec)) {
       for (const auto& entry : fs::directory_iterator(real, ec)) {
-        if (LCase(entry.path().filename().string()) == LCase(part)) {
+        if (LCase(AnsiName(entry.path())) == LCase(part)) {
           next = entry.path();
           break;
         }
@@ -146,7 +160,7 @@ void TestFileSystem::Rename(const std::string& from, const std::string& to) {
   // The same file in another spelling: only its name's case changes.
   if (fs::equivalent(src, dst, ec)) {
     const std::size_t slash = to.find_last_of("\\/");
-    dst.replace_filename(slash == std::string::npos ? to : to.substr(slash + 1));
+    dst.replace_filename(OnDisk(slash == std::string::npos ? to : to.substr(slash + 1)));
   } else if (fs::exists(dst, ec))
     throw VbError(errFileExists, "File already exists");
   Writable(to);

@@ -1,6 +1,7 @@
 // The core tests' machine held to the same file behaviour as the real file layers.
 #include <algorithm>
 
+#include "shell/Vb.h"
 #include "tests/contract/FileSystemContract.h"
 #include "tests/core/TestHost.h"
 
@@ -19,7 +20,8 @@ struct TestPlace : contract::FileSystemPlace {
     const std::filesystem::path root = fs.Real(Root());
     for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
       if (!e.is_regular_file()) continue;
-      std::string rel = std::filesystem::relative(e.path(), root).generic_string();
+      const std::u8string utf8 = std::filesystem::relative(e.path(), root).generic_u8string();
+      std::string rel = Utf8ToAnsi(std::string(utf8.begin(), utf8.end()));
       std::replace(rel.begin(), rel.end(), '/', '\\');
       files[rel] = fs.Get(Root() + "\\" + rel);
     }

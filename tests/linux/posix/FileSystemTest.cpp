@@ -113,12 +113,15 @@ TEST(PosixPath, WindowsPathsFindTheirPosixPath) {
   std::filesystem::current_path(old);
 }
 
-TEST(PosixFileSystem, RenameByLinkNeverReplaces) {
+// A new name that is the same file in another case only respells it; the
+// fallback for file systems without a no-replace rename never replaces.
+TEST(PosixFileSystem, RenameRespellsAndNeverReplaces) {
   TempDir t;
-  Put(t / "a", "1");
+  Put(t / "Citt\xC3\xA0.dat", "1");
   Put(t / "b", "2");
-  EXPECT_EQ(RenameByLink(t / "a", t / "b"), EEXIST);
-  EXPECT_EQ(RenameByLink(t / "a", t / "c"), 0);
+  PosixFileSystem().Rename(Win(t / "citt\xE0.DAT"), Win(t / "CITT\xC0.dat"));
+  EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "b"), EEXIST);
+  EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "c"), 0);
   EXPECT_EQ(OnDisk(t.Path()), (Files{{"b", "2"}, {"c", "1"}}));
 }
 
