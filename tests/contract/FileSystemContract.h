@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,15 +20,18 @@ namespace ovlu::contract {
 // Files by path relative to the folder ("Sub\name", Windows-1252), with their bytes.
 using Files = std::map<std::string, std::string>;
 
-// One implementation over an empty folder of its own, removed with it.
+// One implementation over an empty folder of its own, removed with it (read-only files too).
 struct FileSystemPlace {
-  virtual ~FileSystemPlace() = default;
+  virtual ~FileSystemPlace();
   virtual FileSystem& Fs() = 0;
-  // The folder, as the implementation names it, without a final "\".
-  virtual std::string Root() const = 0;
-  virtual void MakeFolder(const std::string& relative) = 0;
-  // Every file under the folder as it lies there, read beside the implementation.
-  virtual Files Contents() const = 0;
+  // A new empty folder under the system's temporary folder.
+  static std::filesystem::path NewFolder();
+  void MakeFolder(const std::string& relative);
+  // Every file under the folder as it lies there (names in UTF-8 on disk).
+  Files Contents() const;
+
+  std::filesystem::path folder;
+  std::string root;  // the folder as the implementation names it, without a final "\"
 };
 
 struct FileSystemMaker {

@@ -154,15 +154,9 @@ void TestFileSystem::CreateTextFile(const std::string& path, const std::string& 
 }
 
 void TestFileSystem::Rename(const std::string& from, const std::string& to) {
-  const fs::path src = File(from);
-  fs::path dst = Real(to);
+  const fs::path src = File(from), dst = Real(to);
   std::error_code ec;
-  // The same file in another spelling: only its name's case changes.
-  if (fs::equivalent(src, dst, ec)) {
-    const std::size_t slash = to.find_last_of("\\/");
-    dst.replace_filename(OnDisk(slash == std::string::npos ? to : to.substr(slash + 1)));
-  } else if (fs::exists(dst, ec))
-    throw VbError(errFileExists, "File already exists");
+  if (fs::exists(dst, ec)) throw VbError(errFileExists, "File already exists");
   Writable(to);
   fs::rename(src, dst, ec);
   if (ec) throw VbError(errPathFileAccess, "Path/File access error");

@@ -22,63 +22,13 @@ namespace {
 
 using contract::FileSystemContract;
 
-// A fresh folder under %TEMP%, removed with what it holds (read-only files too).
 struct Win32Place : contract::FileSystemPlace {
   Win32Place() {
-    static int serial = 0;
-    char base[MAX_PATH];
-    root = std::string(base, ::GetTempPathA(MAX_PATH, base)) + "ovlu-" +
-           std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    ::CreateDirectoryA(root.c_str(), nullptr);
+    folder = NewFolder();
+    root = folder.string();
   }
-  ~Win32Place() override { Remove(root); }
   FileSystem& Fs() override { return fs; }
-  std::string Root() const override { return root; }
-  void MakeFolder(const std::string& relative) override {
-    for (std::size_t at = 0; at != std::string::npos; at = relative.find('\\', at + 1))
-      ::CreateDirectoryA((root + "\\" + relative.substr(0, at)).c_str(), nullptr);
-    ::CreateDirectoryA((root + "\\" + relative).c_str(), nullptr);
-  }
-  contract::Files Contents() const override {
-    contract::Files files;
-    List(root, "", files);
-    return files;
-  }
-
-  // Through the ANSI functions, so that names come back in the process's code page.
-  template <class F>
-  static void ForEach(const std::string& folder, F f) {
-    WIN32_FIND_DATAA d;
-    HANDLE h = ::FindFirstFileA((folder + "\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-      const std::string name = d.cFileName;
-      if (name != "." && name != "..")
-        f(name, (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-    } while (::FindNextFileA(h, &d));
-    ::FindClose(h);
-  }
-  void List(const std::string& folder, const std::string& prefix, contract::Files& files) const {
-    ForEach(folder, [&](const std::string& name, bool isFolder) {
-      if (isFolder) return List(folder + "\\" + name, prefix + name + "\\", files);
-      const std::vector<unsigned char> bytes = fs.ReadAll(folder + "\\" + name);
-      files[prefix + name] = std::string(bytes.begin(), bytes.end());
-    });
-  }
-  static void Remove(const std::string& folder) {
-    ForEach(folder, [&](const std::string& name, bool isFolder) {
-      const std::string path = folder + "\\" + name;
-      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (isFolder)
-        Remove(path);
-      else
-        ::DeleteFileA(path.c_str());
-    });
-    ::RemoveDirectoryA(folder.c_str());
-  }
-
-  std::string root;
-  mutable Win32FileSystem fs;
+  Win32FileSystem fs;
 };
 
 INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,

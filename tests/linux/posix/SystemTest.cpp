@@ -131,12 +131,13 @@ TEST(PosixInstance, LockHeldForTheLifeOfTheSystem) {
 TEST(PosixSystemTest, FoldersFromTheEnvironment) {
   TempDir t;
   const std::string longPublic = t / std::string(240, 'p');  // too long for the buffer
-  for (const std::string& d :
-       {longPublic + "/Documents", t / "lower/documents", t / "upper/Documents", t / "empty"})
+  for (const std::string& d : {longPublic + "/Documents", t / "lower/documents",
+                               t / "upper/Documents", t / "empty", t / "Citt\xC3\xA0/Documents"})
     std::filesystem::create_directories(d);
   const std::pair<Var, std::string> documents[] = {{t / "upper", t / "upper/Documents"},
                                                    {t / "lower", t / "lower/documents"},
                                                    {t / "empty", ""},
+                                                   {t / "Citt\xC3\xA0", t / "Citt\xE0/Documents"},
                                                    {longPublic, ""}};
   PosixSystem sys(0, nullptr);
   for (const auto& [pub, path] : documents) {
