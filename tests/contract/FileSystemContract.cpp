@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <tuple>
@@ -163,25 +164,14 @@ TEST_P(FileSystemContract, CallsFailWithTheErrorWindowsGivesAndChangeNothingThen
     FileSystem& fs = place->Fs();
     fs.SetAttributes(At(*place, "ro"), attrReadOnly);
     const std::string p = At(*place, path);
-    EXPECT_EQ(ErrorOf([&, op = op, to = to] {
-                switch (op) {
-                  case Rename:
-                    return fs.Rename(p, At(*place, to));
-                  case Delete:
-                    return fs.Delete(p);
-                  case Read:
-                    return static_cast<void>(fs.ReadAll(p));
-                  case Write:
-                    return fs.OpenBinaryWrite(p, false)->Close();
-                  case Create:
-                    return fs.CreateTextFile(p, "new");
-                  case GetAttr:
-                    return static_cast<void>(fs.GetAttributes(p));
-                  case SetAttr:
-                    return fs.SetAttributes(p, attrArchive);
-                }
-              }),
-              error);
+    const std::function<void()> calls[] = {[&, to = to] { fs.Rename(p, At(*place, to)); },
+                                           [&] { fs.Delete(p); },
+                                           [&] { fs.ReadAll(p); },
+                                           [&] { fs.OpenBinaryWrite(p, false)->Close(); },
+                                           [&] { fs.CreateTextFile(p, "new"); },
+                                           [&] { fs.GetAttributes(p); },
+                                           [&] { fs.SetAttributes(p, attrArchive); }};
+    EXPECT_EQ(ErrorOf(calls[op]), error);
     EXPECT_EQ(place->Contents(), before);
     fs.SetAttributes(At(*place, "ro"), attrArchive);
   }

@@ -38,12 +38,13 @@ INSTANTIATE_TEST_SUITE_P(Posix, FileSystemContract,
                              "Posix", [] { return std::make_unique<PosixPlace>(); }}),
                          contract::MakerName);
 
-// Each component is matched without regard to case; names go to disk as
-// UTF-8; a drive letter is its entry in the drive links folder or nothing.
+// Beyond the shared suite: which of several spellings is taken, links, "..",
+// names on disk that are not UTF-8, and drive letters through the drive
+// links folder.
 TEST(PosixPath, WindowsPathsFindTheirPosixPath) {
   TempDir t;
   for (const char* f : {"Data/Sub/File.TXT", "Data/exact", "Data/EXACT", "Amb/aB", "Amb/Ab",
-                        "Data/\xC3\x80pera", "Data/Caff\xE8", "drive/Dati/x"})
+                        "Data/Caff\xE8", "drive/Dati/x"})
     Put(t / f, f);
   std::filesystem::create_symlink(t / "Data/Sub/File.TXT", t / "link");
   std::filesystem::create_directories(t / "config/OVLiveUpdate/dosdevices");
@@ -52,23 +53,18 @@ TEST(PosixPath, WindowsPathsFindTheirPosixPath) {
   const std::string w = Win(t.Path()) + "\\";
   // The Windows path, the POSIX path, or the error it raises.
   const std::tuple<std::string, std::string, int> rows[] = {
-      {w + "data\\SUB\\file.txt", t / "Data/Sub/File.TXT", 0},
       {w + "Data\\exact", t / "Data/exact", 0},  // an exact name wins over other spellings
       {w + "data\\Exact", t / "Data/EXACT", 0},  // several others: the first in byte order
       {w + "Amb\\ab", t / "Amb/Ab", 0},
-      {w + "DATA\\nope\\FILE.txt", t / "Data/nope/FILE.txt", 0},  // the rest stays as written
       {w + "data\\\\sub\\", t / "Data/Sub/", 0},
       {w + "data/sub\\..\\SUB\\file.txt", t / "Data/Sub/../Sub/File.TXT", 0},
       {w + "LINK", t / "link", 0},
-      {w + "DATA\\\xE0PERA", t / "Data/\xC3\x80pera", 0},
-      {w + "data\\Citt\xE0", t / "Data/Citt\xC3\xA0", 0},
       {w + "data\\caff\xE8", t / "Data/caff\xC3\xA8", 0},  // a name not in UTF-8 matches nothing
       {"C:\\DATI\\X", t / "config/OVLiveUpdate/dosdevices/c:/Dati/x", 0},
       {"c:dati", t / "config/OVLiveUpdate/dosdevices/c:/Dati", 0},
       {"D:\\Dati\\x", "", errPathNotFound},
       {"\\\\server\\share\\x", "", errPathNotFound},
       {w + "C:\\x", "", errPathFileAccess},
-      {"<TMPPATH>y.dat", "", errPathFileAccess},
   };
   for (const auto& [in, expected, error] : rows) {
     std::string got;
