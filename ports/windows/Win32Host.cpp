@@ -1,10 +1,10 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
+#include "ports/windows/Win32Host.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "ports/windows/Win32Host.h"
 
 namespace ovlu::win {
 

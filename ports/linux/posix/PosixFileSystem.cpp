@@ -218,7 +218,7 @@ std::string DriveLinksFolder() {
 }
 
 std::string ToPosixPath(const std::string& windowsPath) {
-  std::string p = Slashes(windowsPath);
+  const std::string p = Slashes(windowsPath);
   if (p.empty()) return p;
 
   std::string out;
