@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/Host.h"
@@ -38,6 +39,9 @@ struct FileSystemMaker {
   std::string name;
   std::function<std::unique_ptr<FileSystemPlace>()> make;
 };
+
+// Shown by name in the test list.
+inline void PrintTo(const FileSystemMaker& maker, std::ostream* out) { *out << maker.name; }
 
 class FileSystemContract : public ::testing::TestWithParam<FileSystemMaker> {};
 
