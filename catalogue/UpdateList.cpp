@@ -166,6 +166,7 @@ void ApplyTag(const ListTag& t, UpdateItem& r) {
 
 void ParseUpdateList(const std::vector<unsigned char>& bytes, UpdateItemArray& items,
                      ListReading* reading) {
+  if (reading) *reading = ListReading();
   std::vector<std::string> lines = ListLines(bytes);
   ParseStop stop;
   if (lines.empty()) stop = {"the file is empty", 0};
