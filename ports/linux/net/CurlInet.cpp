@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <sys/socket.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/Host.h"
@@ -145,6 +146,10 @@ void CurlInet::Open(const std::string& url) {
   // InetControl's decision.
   curl_easy_setopt(e, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
   curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  // Servers are trusted as the system trusts them; SSL_CERT_FILE names
+  // another set of authorities, as it does for OpenSSL's own tools.
+  if (const char* authorities = std::getenv("SSL_CERT_FILE"))
+    curl_easy_setopt(e, CURLOPT_CAINFO, authorities);
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(kBlock));
 
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlCallbacks::Write);

@@ -20,7 +20,7 @@ namespace ovlu {
 class CurlInet : public InetControl {
  public:
   // doEvents lets pending window events run; the waits call it.
-  explicit CurlInet(std::function<void()> doEvents);
+  explicit CurlInet(std::function<void()> doEvents = nullptr);
   ~CurlInet() override;
   CurlInet(const CurlInet&) = delete;
   CurlInet& operator=(const CurlInet&) = delete;
