@@ -73,8 +73,6 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
     case INTERNET_STATUS_CONNECTING_TO_SERVER:
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
     case INTERNET_STATUS_REQUEST_SENT:
-    case INTERNET_STATUS_RECEIVING_RESPONSE:
-    case INTERNET_STATUS_RESPONSE_RECEIVED:
       break;
     default:
       return;
@@ -184,10 +182,6 @@ void WinInetTransfer::Handle(const Notice& n) {
     case INTERNET_STATUS_REQUEST_SENT:
       OnRequestSent();
       return;
-    case INTERNET_STATUS_RECEIVING_RESPONSE:
-    case INTERNET_STATUS_RESPONSE_RECEIVED:
-      OnResponse();
-      return;
     case INTERNET_STATUS_HANDLE_CREATED:
       if (request_ == nullptr) request_ = reinterpret_cast<void*>(n.result);
       return;
@@ -247,8 +241,10 @@ void WinInetTransfer::Answered(std::uintptr_t handle, unsigned long error) {
 void WinInetTransfer::Read() {
   HINTERNET h = static_cast<HINTERNET>(request_);
   while (WantsBody() && Room() >= kBlock) {
-    DWORD available = 0;
-    if (!::InternetQueryDataAvailable(h, &available, 0, 0)) {
+    // WinINet may write the count later, from its own thread, when the query
+    // goes on in the background: it lands in a member, never on the stack.
+    available_ = 0;
+    if (!::InternetQueryDataAvailable(h, &available_, 0, 0)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_IO_PENDING)
         waiting_ = true;
@@ -256,12 +252,12 @@ void WinInetTransfer::Read() {
         OnEnd(ErrorText(error));
       return;
     }
-    if (available == 0) {
+    if (available_ == 0) {
       OnEnd("");
       return;
     }
     got_ = 0;
-    const DWORD want = available < kBlock ? available : static_cast<DWORD>(kBlock);
+    const DWORD want = available_ < kBlock ? available_ : static_cast<DWORD>(kBlock);
     if (!::InternetReadFile(h, block_.data(), want, &got_)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_IO_PENDING)

@@ -55,6 +55,7 @@ class WinInetTransfer : public InetControl {
   bool opening_ = false;      // waiting for the answer's headers
   bool waiting_ = false;      // a query or read goes on in the background
   bool readPending_ = false;  // that one is a read into block_
+  unsigned long available_ = 0;
   unsigned long got_ = 0;
   std::vector<unsigned char> block_ = std::vector<unsigned char>(kBlock);
 };

@@ -164,6 +164,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wait_for_close()
         elif "reset" in query:
             self.wfile.flush()
+            # Long enough for the client to take what was sent (a reset drops
+            # what it has not read yet), shorter than its quiet end.
+            time.sleep(0.1)
             # A linger time of 0 makes the close send a reset.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                        struct.pack("ii", 1, 0))
@@ -211,7 +214,8 @@ def make_certificates(folder):
     def openssl(*args):
         subprocess.run(["openssl", *args], check=True, cwd=folder,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    names = "subjectAltName=IP:127.0.0.1,DNS:localhost"
+    # The address as a DNS name too: Wine matches a host against DNS names only.
+    names = "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost"
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     openssl("req", "-x509", *key, "-days", "2", "-subj", "/CN=OVLU test authority",
             "-keyout", "ca.key", "-out", "ca.pem")
