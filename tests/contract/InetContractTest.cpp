@@ -177,14 +177,8 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
       // Longer than the time-out in all, never silent for as long.
       {"slow but steady", http + "/gen/4096?rate=1024", kRead, Read, Pattern(4096), "100%", 3.5, 6},
       {"HTTPS, trusted, no close notice", https + "/gen/10000", kRead, Read, file, "100%", 0, 2},
-      {"HTTPS, untrusted",
-       untrusted + "/gen/10000",
-       {1, 2, 3},
-       Stopped,
-       kNone,
-       "Server non disponibile.",
-       0,
-       2},
+      {"HTTPS, untrusted", untrusted + "/gen/10000", kTlsRefused, Stopped, kNone,
+       "Server non disponibile.", 0, 2},
       // The idle time does not count against the next request.
       {"retry after idle", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNone, "0%",
        kTimeout, kTimeout + 1.5, kTimeout + 1.0},
