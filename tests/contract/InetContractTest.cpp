@@ -7,58 +7,41 @@
 // Run through the test server (ovlu_testserver.py --tls DIR --run ...),
 // which gives the server's URLs in the environment. The request time-out is
 // cut from 40 to kTimeout seconds, so that the stalled servers end soon.
+#include "InetRig.h"
+// (first: it brings the Windows headers)
 #ifdef _WIN32
-#include "ports/windows/WinApi.h"
-// (the Windows headers first)
 #include <wincrypt.h>
-
-#include "ports/windows/WinInetTransfer.h"
-#else
-#include "ports/linux/net/CurlInet.h"
 #endif
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
-#include "ports/headless/HeadlessWindow.h"
-#include "shell/Globals.h"
-#include "shell/MainForm.h"
-#include "tests/core/TestHost.h"
-
 namespace ovlu::test {
 namespace {
 
 #ifdef _WIN32
-using Platform = win::WinInetTransfer;
 // WinINet stops reading a body at its Content-Length.
 constexpr bool kBytesBeyondLength = false;
 // WinINet reports the connection before the TLS handshake, libcurl after it.
 const std::vector<std::int16_t> kTlsRefused = {1, 2, 3, 4, 5, 9, 10};
 #else
-using Platform = CurlInet;
 constexpr bool kBytesBeyondLength = true;
 const std::vector<std::int16_t> kTlsRefused = {1, 2, 3};
 #endif
 
 constexpr int kTimeout = 2;
 
-struct ShortInet : Platform {
+struct ShortInet : PlatformInet {
   void SetRequestTimeout(int seconds) override {
-    Platform::SetRequestTimeout(seconds == 40 ? kTimeout : seconds);
+    PlatformInet::SetRequestTimeout(seconds == 40 ? kTimeout : seconds);
   }
 };
 
-using Clock = std::chrono::steady_clock;
 using States = std::vector<std::int16_t>;
-
-double SecondsSince(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
-}
 
 States Join(std::initializer_list<States> parts) {
   States out;
@@ -112,7 +95,6 @@ const States kRead = Join({kHop, kExchange, {icResponseCompleted}, kClose});
 const States kUnread = Join({kHop, kExchange, {icResponseCompleted}});
 const States kRefusedAnswer = Join({kHop, kHop, {icError}});
 const States kNoAnswer = Join({kHop, {1, 2, 3, 4, 5, 6}, kClose, {icError}});
-const char kNone[] = "<no file>";
 
 TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
   const std::string http = Env("OVLU_TEST_HTTP"), https = Env("OVLU_TEST_HTTPS");
@@ -139,26 +121,27 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
        dead + "/gen/10",
        {1, 2, 3},
        Stopped,
-       kNone,
+       kNoFile,
        "Server non disponibile.",
        0,
        5},
-      {"not found", http + "/none", Join({kHop, kHop, {icError}}), Failed, kNone, "0%", 0, 1.5},
-      {"server error", http + "/gen/10?status=500", kRefusedAnswer, Failed, kNone, "0%", 0, 1.5},
+      {"not found", http + "/none", Join({kHop, kHop, {icError}}), Failed, kNoFile, "0%", 0, 1.5},
+      {"server error", http + "/gen/10?status=500", kRefusedAnswer, Failed, kNoFile, "0%", 0, 1.5},
       {"redirect to the file", http + "/redirect?to=/gen/10000", Join({kHop, kRead}), Read, file,
        "100%", 0, 1.5},
       // The request and five redirects, then no more.
       {"redirect loop", http + "/loop", Join({kHop, kHop, kHop, kHop, kHop, kHop, kHop, {11}}),
-       Failed, kNone, "0%", 0, 2},
+       Failed, kNoFile, "0%", 0, 2},
       // The probe counts the redirect as an answer and follows nothing.
       {"server root redirects", rootRedirects + "/gen/10000", kRead, Read, file, "100%", 0, 2},
-      {"no Content-Length", http + "/gen/10000?nolength=1", kUnread, Unread, kNone, "0%", 0, 1.5},
-      {"chunked", http + "/gen/10000?chunked=1", kUnread, Unread, kNone, "0%", 0, 1.5},
-      {"length not a number", http + "/gen/10000?length=abc", kUnread, Unread, kNone, "0%", 0, 1.5},
-      {"length beyond 2^31", http + "/gen/10000?length=2147483648", kUnread, Unread, kNone, "0%", 0,
+      {"no Content-Length", http + "/gen/10000?nolength=1", kUnread, Unread, kNoFile, "0%", 0, 1.5},
+      {"chunked", http + "/gen/10000?chunked=1", kUnread, Unread, kNoFile, "0%", 0, 1.5},
+      {"length not a number", http + "/gen/10000?length=abc", kUnread, Unread, kNoFile, "0%", 0,
        1.5},
+      {"length beyond 2^31", http + "/gen/10000?length=2147483648", kUnread, Unread, kNoFile, "0%",
+       0, 1.5},
       // A bar cannot have a maximum of 0: the reader stops before the file.
-      {"empty file", http + "/gen/0", kUnread, Unread, kNone, "0%", 0, 1.5},
+      {"empty file", http + "/gen/0", kUnread, Unread, kNoFile, "0%", 0, 1.5},
       // Three chunks written: 3072 of 10000 on the bar.
       {"cut short", http + "/gen/10000?cut=3000", kRead, Broken, file.substr(0, 3000), "31%", 0,
        1.5},
@@ -170,17 +153,17 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
        0, 2},
       {"body longer than its length", http + "/gen/10000?extra=3", kRead, Read,
        kBytesBeyondLength ? file + "\x03\x0a\x11" : file, "100%", 0, 1.5},
-      {"stall before the headers", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNone, "0%",
-       kTimeout, kTimeout + 1.5},
+      {"stall before the headers", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNoFile,
+       "0%", kTimeout, kTimeout + 1.5},
       {"stall mid-body", http + "/gen/10000?stallafter=3000", kRead, Broken, file.substr(0, 3000),
        "31%", kTimeout, kTimeout + 1.5},
       // Longer than the time-out in all, never silent for as long.
       {"slow but steady", http + "/gen/4096?rate=1024", kRead, Read, Pattern(4096), "100%", 3.5, 6},
       {"HTTPS, trusted, no close notice", https + "/gen/10000", kRead, Read, file, "100%", 0, 2},
-      {"HTTPS, untrusted", untrusted + "/gen/10000", kTlsRefused, Stopped, kNone,
+      {"HTTPS, untrusted", untrusted + "/gen/10000", kTlsRefused, Stopped, kNoFile,
        "Server non disponibile.", 0, 2},
       // The idle time does not count against the next request.
-      {"retry after idle", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNone, "0%",
+      {"retry after idle", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNoFile, "0%",
        kTimeout, kTimeout + 1.5, kTimeout + 1.0},
   };
 
@@ -188,54 +171,27 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
   ShortInet inet;
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    TestFileSystem fs;
-    TestSystem sys;
-    SetHost(&fs, &sys);
-    ResetProcessValues();
-    HeadlessWindow window;
-    MainForm form(window, inet);
-    window.Load(&form);
+    AgentRun<> run(inet, r.url);
     States states;
     inet.StateChanged = [&](std::int16_t s) {
       states.push_back(s);
-      form.Inet1_StateChanged(s);
+      run.form.Inet1_StateChanged(s);
     };
-    double longestWait = 0;
-    auto last = Clock::now();
-    window.onPump = [&] {
-      longestWait = std::max(longestWait, SecondsSince(last));
-      last = Clock::now();
-      inet.Poll();
-    };
-    inet.SetPump([&] { window.DoEvents(); });
-
-    const std::string path = "C:\\Dest\\a.dat.remove";
-    fs.MakeFolder("C:\\Dest");
-    UpdateItemArray& items = G().UpdateItems;
-    items.Redim(0);
-    items[0].Sources.Redim(0);
-    items[0].Sources[0] = {r.url, GetServerPart(r.url)};
-    items[0].FileName = items[0].DestName = "a.dat";
-    items[0].DestFolder = "C:\\Dest\\";
-    window.AddRow("a.dat");
     const std::int16_t before = r.ending == Read ? vbTrue : vbFalse;
     G().CancelRequested = before;
-
     std::this_thread::sleep_for(std::chrono::duration<double>(r.idleBefore));
-    const auto start = last = Clock::now();
-    form.DownloadAllFiles();
-    const double took = SecondsSince(start);
+    const double took = run.Run();
 
     EXPECT_EQ(states, r.states);
     EXPECT_EQ(G().CancelRequested, r.ending == Read                           ? vbFalse
                                    : r.ending == Broken || r.ending == Failed ? vbTrue
                                                                               : before);
-    const std::string got = fs.Has(path) ? fs.Get(path) : kNone;
+    const std::string got = run.File();
     EXPECT_EQ(got.size(), r.file.size());
     EXPECT_TRUE(got == r.file);
-    EXPECT_EQ(window.SubItem(1, 2), r.percent);
+    EXPECT_EQ(run.window.SubItem(1, 2), r.percent);
     if (r.ending != Stopped) {
-      EXPECT_EQ(window.Caption(Control::LblMesg),
+      EXPECT_EQ(run.window.Caption(Control::LblMesg),
                 r.ending == Failed
                     ? " Si sono verificati degli errori durante la ricezione dei dati."
                     : "Download completato.");
@@ -243,12 +199,7 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
     EXPECT_GE(took, r.atLeast);
     EXPECT_LE(took, r.atMost);
     // The window's events ran all the while.
-    EXPECT_LT(longestWait, 0.25);
-
-    inet.StateChanged = nullptr;
-    inet.SetPump(nullptr);
-    window.onPump = nullptr;
-    SetHost(nullptr, nullptr);
+    EXPECT_LT(run.longestWait, 0.25);
   }
 }
 
