@@ -59,12 +59,12 @@ class InetControl : public Inet {
   explicit InetControl(std::function<void()> doEvents = nullptr) : doEvents_(std::move(doEvents)) {}
   void SetPump(std::function<void()> doEvents) { doEvents_ = std::move(doEvents); }
 
-  void OpenURL(const std::string& url) final;
+  void OpenURL(const std::string& url) override;
   // 0 means no limit.
   void SetRequestTimeout(int seconds) override;
   bool StillExecuting() final;
-  void SetProtocol(int protocol) final;
-  void Execute(const std::string& url, const std::string& operation) final;
+  void SetProtocol(int protocol) override;
+  void Execute(const std::string& url, const std::string& operation) override;
   // "" gives the whole header block of the answer being read; names are
   // compared without regard to case; "" when there is no such header.
   std::string GetHeader(const std::string& name) final;
