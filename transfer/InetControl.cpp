@@ -63,9 +63,9 @@ void InetControl::SetRequestTimeout(int seconds) {
   timeoutSeconds_ = seconds;
 }
 
+// Every request is HTTP(S), whatever the URL: the protocol is only checked.
 void InetControl::SetProtocol(int protocol) {
   if (protocol < 0 || protocol > 5) throw VbError(errInvalidProperty, "unknown protocol");
-  protocol_ = protocol;
 }
 
 // ---------------------------------------------------------------- a request
@@ -266,7 +266,7 @@ void InetControl::Step() {
 
 void InetControl::EndRequest() {
   executing_ = reading_ = false;
-  if (stage_ != Stage::Over) stage_ = Stage::Over;
+  stage_ = Stage::Over;
   EndHop(false);
   events_.clear();
   ring_.Clear();

@@ -149,7 +149,6 @@ class InetControl : public Inet {
 
   std::function<void()> doEvents_;
   int timeoutSeconds_ = 60;
-  int protocol_ = icHTTP;
 
   // The request (Execute) or probe (OpenURL) under way.
   bool probe_ = false;

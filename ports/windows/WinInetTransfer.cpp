@@ -240,36 +240,25 @@ void WinInetTransfer::Answered(std::uintptr_t handle, unsigned long error) {
 // the buffer has room; a wait for more goes on in the background.
 void WinInetTransfer::Read() {
   HINTERNET h = static_cast<HINTERNET>(request_);
+  // A call that did not complete goes on in the background, or failed.
+  const auto stopped = [this](bool reading) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      waiting_ = true;
+      readPending_ = reading;
+    } else {
+      OnEnd(ErrorText(error));
+    }
+  };
   while (WantsBody() && Room() >= kBlock) {
     // WinINet may write the count later, from its own thread, when the query
     // goes on in the background: it lands in a member, never on the stack.
     available_ = 0;
-    if (!::InternetQueryDataAvailable(h, &available_, 0, 0)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_IO_PENDING)
-        waiting_ = true;
-      else
-        OnEnd(ErrorText(error));
-      return;
-    }
-    if (available_ == 0) {
-      OnEnd("");
-      return;
-    }
+    if (!::InternetQueryDataAvailable(h, &available_, 0, 0)) return stopped(false);
     got_ = 0;
     const DWORD want = available_ < kBlock ? available_ : static_cast<DWORD>(kBlock);
-    if (!::InternetReadFile(h, block_.data(), want, &got_)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_IO_PENDING)
-        waiting_ = readPending_ = true;
-      else
-        OnEnd(ErrorText(error));
-      return;
-    }
-    if (got_ == 0) {
-      OnEnd("");
-      return;
-    }
+    if (want > 0 && !::InternetReadFile(h, block_.data(), want, &got_)) return stopped(true);
+    if (got_ == 0) return OnEnd("");  // the end of the body
     OnBody(block_.data(), got_);
   }
 }
