@@ -1,8 +1,8 @@
 // A small Windows machine on disk for running the whole agent: the all-users
 // documents folder with the product's data folder, the product's own folder
-// (where the agent lives beside OrVento.exe), a Windows folder whose
-// system32 holds a regsvr32.exe that logs its arguments, a Dati folder for
-// plain destinations, and a www folder for the HTTP servers to publish. The
+// (where the agent lives beside OrVento.exe), a Windows folder, a Dati
+// folder for plain destinations, and a www folder for the HTTP server to
+// publish. The
 // environment points the agent there (PUBLIC, windir, SystemDrive, the
 // instance lock).
 #pragma once
@@ -16,32 +16,26 @@
 #include "ports/linux/posix/Posix.h"
 #include "shell/MainForm.h"
 #include "tests/core/TestHost.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::e2e {
 
 using test::ProcessEnded;
 
 // The POSIX system with the agent installed in the machine's product folder.
-// Ending the process throws ProcessEnded unless realExit is set (in a child
-// process that a test waits for).
+// Ending the process throws ProcessEnded.
 struct AgentSystem : PosixSystem {
   explicit AgentSystem(std::string path) : PosixSystem(0, nullptr), appPath(std::move(path)) {}
   std::string AppPath() override { return appPath; }
   std::string AppExeName() override { return "OVLiveUpdate"; }
-  [[noreturn]] void EndProcess(int code) override {
-    if (realExit) PosixSystem::EndProcess(code);
-    throw ProcessEnded(code);
-  }
+  [[noreturn]] void EndProcess(int code) override { throw ProcessEnded(code); }
   std::string appPath;
-  bool realExit = false;
 };
 
-std::string Slurp(const std::string& path);  // "" when missing
-void Put(const std::string& path, const std::string& content);
+using support::Put;
+using support::Slurp;
+using support::WaitForLine;
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-// Polls for up to 5 s for a file that ends a line; its content, or "".
-std::string WaitForLine(const std::string& path);
-std::string Pattern(std::size_t size, unsigned seed);
 
 struct Machine {
   Machine();
@@ -59,7 +53,8 @@ struct Machine {
   }
   bool ListExists() const { return Exists(ListPath()); }
 
-  const std::string root;  // first: the system is made with a folder under it
+  support::TempDir dir{"ovlue2e"};  // first: the system is made with a folder under it
+  const std::string root = dir.Path();
   PosixFileSystem fs;
   AgentSystem sys;
 };
