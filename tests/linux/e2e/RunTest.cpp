@@ -10,11 +10,83 @@
 #include <filesystem>
 #include <map>
 
-#include "Machine.h"
 #include "TestServer.h"
+#include "ports/headless/HeadlessWindow.h"
+#include "ports/linux/net/CurlInet.h"
+#include "ports/linux/posix/Posix.h"
+#include "shell/Globals.h"
+#include "shell/MainForm.h"
+#include "tests/core/TestHost.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::e2e {
 namespace {
+
+using support::Put;
+using support::Slurp;
+using test::ProcessEnded;
+namespace fsys = std::filesystem;
+
+// The POSIX system with the agent installed in the product folder; ending
+// the process throws ProcessEnded.
+struct AgentSystem : PosixSystem {
+  explicit AgentSystem(std::string path) : PosixSystem(0, nullptr), appPath(std::move(path)) {}
+  std::string AppPath() override { return appPath; }
+  std::string AppExeName() override { return "OVLiveUpdate"; }
+  [[noreturn]] void EndProcess(int code) override { throw ProcessEnded(code); }
+  std::string appPath;
+};
+
+// A small Windows machine on disk: the product's data folder under the
+// all-users documents, the product's own folder (the agent beside
+// OrVento.exe), a Windows folder, a Dati folder for plain destinations and a
+// www folder for the HTTP server. The environment points the agent there.
+struct Machine {
+  Machine() {
+    for (const auto& folder : {DataFolder(), root + "/Win dows", Www() + "/file", root + "/Dati"})
+      fsys::create_directories(folder);
+    Put(ProductFolder() + "/OrVento.exe", "OrVento 7.0\n");
+    setenv("PUBLIC", (root + "/public").c_str(), 1);
+    setenv("windir", (root + "/Win dows").c_str(), 1);
+    setenv("SystemDrive", root.c_str(), 1);
+    setenv("OVLU_INSTANCE_LOCK", (root + "/instance.lock").c_str(), 1);
+    fsys::current_path(ProductFolder());
+  }
+  ~Machine() {
+    std::error_code ec;
+    fsys::current_path("/", ec);
+  }
+  std::string DataFolder() const { return root + "/public/Documents/Tessaro Software/OrVento 7"; }
+  std::string ProductFolder() const { return root + "/OrVento 7"; }
+  std::string Www() const { return root + "/www"; }
+  std::string ListPath() const { return DataFolder() + "/Updates.upd"; }
+  void WriteList(const std::vector<std::string>& lines) const {  // with CR LF line ends
+    std::string text;
+    for (const auto& l : lines) text += l + "\r\n";
+    Put(ListPath(), text);
+  }
+  bool ListExists() const { return fsys::exists(ListPath()); }
+
+  support::TempDir dir{"ovlue2e"};  // first: the system is made with a folder under it
+  const std::string root = dir.Path();
+  PosixFileSystem fs;
+  AgentSystem sys{ProductFolder()};
+};
+
+// One start of the agent on the machine: process values reset, the host
+// set, a headless window, the libcurl transfer and the start-up run.
+struct Agent {
+  explicit Agent(Machine& m) : inet([this] { window.DoEvents(); }), form(window, inet) {
+    ResetProcessValues();
+    SetHost(&m.fs, &m.sys);
+    window.onPump = [this] { inet.Poll(); };
+    form.Form_Initialize();
+  }
+  ~Agent() { window.onPump = nullptr; }
+  HeadlessWindow window;
+  CurlInet inet;
+  MainForm form;
+};
 
 class RunTest : public ::testing::Test {
  protected:
@@ -62,7 +134,7 @@ TEST_F(RunTest, StartedProgramEndsTheRunOutOfSightAndTheListGoes) {
   EXPECT_FALSE(m.ListExists());
   EXPECT_EQ(Slurp(m.ProductFolder() + "/Leggimi.txt"), "Novit\xe0\r\n");
   // Started by its bare name in the current directory.
-  EXPECT_EQ(WaitForLine(log), "ran in " + m.ProductFolder() + "\n");
+  EXPECT_EQ(support::WaitForLine(log), "ran in " + m.ProductFolder() + "\n");
 }
 
 // A missing product program comes back from its ".old" after the first
@@ -70,7 +142,7 @@ TEST_F(RunTest, StartedProgramEndsTheRunOutOfSightAndTheListGoes) {
 // in, and nothing is lost.
 TEST_F(RunTest, ApplyStepOnDiskRestoresTheProductAndStopsAtAReadOnlyOldCopy) {
   const std::string product = m.ProductFolder() + "/OrVento.exe";
-  std::filesystem::rename(product, product + ".old");
+  fsys::rename(product, product + ".old");
   Put(OnDisk("x.dat"), "x in place");
   Put(OnDisk("x.dat.old"), "older x");
   chmod(OnDisk("x.dat.old").c_str(), 0444);
@@ -97,9 +169,9 @@ TEST_F(RunTest, RowsWindowsRefusesFailAndAnAccentedNameIsReplaced) {
                Line("", "caffe.dat", "nuovo", Dati("Caff\xE8.dat"))});
   const auto tree = [this] {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(m.root))
+    for (const auto& e : fsys::recursive_directory_iterator(m.root))
       if (!e.is_directory())
-        files[std::filesystem::relative(e.path(), m.root).string()] = Slurp(e.path().string());
+        files[fsys::relative(e.path(), m.root).string()] = Slurp(e.path().string());
     return files;
   };
   Agent a(m);
