@@ -1,7 +1,7 @@
 // What only real files and processes show, through the headless window with
 // the libcurl transfer against the project's test server on loopback: a
-// program the run starts, a read-only ".old" on disk, and the rows the Linux
-// file layer refuses or matches by another spelling. The run's logic is
+// program the run starts, and a failing run on disk (rows the Linux file
+// layer refuses or matches by another spelling, a read-only ".old"). The run's logic is
 // tested on the core; the whole path through the real window is
 // acceptance.sh.
 #include <gtest/gtest.h>
@@ -137,41 +137,29 @@ TEST_F(RunTest, StartedProgramEndsTheRunOutOfSightAndTheListGoes) {
   EXPECT_EQ(support::WaitForLine(log), "ran in " + m.ProductFolder() + "\n");
 }
 
-// A missing product program comes back from its ".old" after the first
-// record; a read-only ".old" then stops the step before the new file moves
-// in, and nothing is lost.
-TEST_F(RunTest, ApplyStepOnDiskRestoresTheProductAndStopsAtAReadOnlyOldCopy) {
+// A failing run on disk. Rows that Windows refuses: a placeholder the agent
+// does not know (its text is no folder name) and a drive without a link;
+// they fail and write nothing anywhere. An accented name (Windows-1252 in
+// the list) finds its UTF-8 file in another case and replaces it, keeping
+// it as ".old"; the missing product program then comes back from its
+// ".old". A read-only ".old" stops the step before the new file moves in,
+// and nothing is lost.
+TEST_F(RunTest, RefusedRowsAndAReadOnlyOldCopyChangeOnlyWhatTheyShould) {
+  setenv("XDG_CONFIG_HOME", (m.root + "/config").c_str(), 1);  // no drive links
   const std::string product = m.ProductFolder() + "/OrVento.exe";
   fsys::rename(product, product + ".old");
+  Put(OnDisk("CAFF\xC3\x88.DAT"), "caff\xC3\xA8 di ieri");
   Put(OnDisk("x.dat"), "x in place");
   Put(OnDisk("x.dat.old"), "older x");
   chmod(OnDisk("x.dat.old").c_str(), 0444);
-  m.WriteList({Line("", "y.dat", "y", Dati("y.dat")), Line("", "x.dat", "new x", Dati("x.dat"))});
-  Agent a(m);
-  Run(a);
-  EXPECT_EQ(Slurp(product), "OrVento 7.0\n");
-  EXPECT_EQ(Slurp(OnDisk("y.dat")), "y");
-  EXPECT_EQ(Slurp(OnDisk("x.dat")), "x in place");
-  EXPECT_EQ(Slurp(OnDisk("x.dat.old")), "older x");
-  EXPECT_EQ(Slurp(OnDisk("x.dat.remove")), "new x");
-  ExpectOutcome(a, false);
-}
-
-// Rows that Windows refuses: a placeholder the agent does not know (its text
-// is no folder name) and a drive without a link. They fail and write nothing
-// anywhere; an accented name (Windows-1252 in the list) finds its UTF-8 file
-// in another case and replaces it, keeping it as ".old".
-TEST_F(RunTest, RowsWindowsRefusesFailAndAnAccentedNameIsReplaced) {
-  setenv("XDG_CONFIG_HOME", (m.root + "/config").c_str(), 1);  // no drive links
-  Put(OnDisk("CAFF\xC3\x88.DAT"), "caff\xC3\xA8 di ieri");
   m.WriteList({Line("R", "y.dat", "y", "TMPPATH-\\y.dat"),
-               Line("", "x.dat", "x", "Q:\\Dati\\x.dat"),
-               Line("", "caffe.dat", "nuovo", Dati("Caff\xE8.dat"))});
+               Line("", "z.dat", "z", "Q:\\Dati\\z.dat"),
+               Line("", "caffe.dat", "nuovo", Dati("Caff\xE8.dat")),
+               Line("", "x.dat", "new x", Dati("x.dat"))});
   const auto tree = [this] {
     std::map<std::string, std::string> files;
     for (const auto& e : fsys::recursive_directory_iterator(m.root))
-      if (!e.is_directory())
-        files[fsys::relative(e.path(), m.root).string()] = Slurp(e.path().string());
+      if (!e.is_directory()) files[fsys::relative(e.path(), m.root).string()] = Slurp(e.path());
     return files;
   };
   Agent a(m);
@@ -180,6 +168,9 @@ TEST_F(RunTest, RowsWindowsRefusesFailAndAnAccentedNameIsReplaced) {
   expected.erase("Dati/CAFF\xC3\x88.DAT");
   expected["Dati/Caff\xC3\xA8.dat"] = "nuovo";
   expected["Dati/Caff\xC3\xA8.dat.old"] = "caff\xC3\xA8 di ieri";
+  expected.erase("OrVento 7/OrVento.exe.old");
+  expected["OrVento 7/OrVento.exe"] = "OrVento 7.0\n";
+  expected["Dati/x.dat.remove"] = "new x";
   EXPECT_EQ(tree(), expected);
   ExpectOutcome(a, false);
 }
