@@ -1,11 +1,9 @@
 // The helpers every test program shares: temporary folders and environment
-// changes that undo themselves, whole-file reads and writes, and a byte
-// pattern for file bodies.
+// changes that undo themselves, and whole-file reads and writes.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,20 +68,6 @@ inline std::string WaitForLine(const std::filesystem::path& path) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return std::string();
-}
-
-// size bytes that differ with the seed and repeat no short period, so that a
-// misplaced or repeated block shows.
-inline std::string Pattern(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  std::uint32_t x = 2463534242u ^ (seed * 2654435761u);
-  for (char& b : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<char>(x >> 24);
-  }
-  return bytes;
 }
 
 // Sets (or, with nullopt, removes) a variable for the life of the object.
