@@ -104,20 +104,6 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
   }
 }
 
-TEST(ApplyTest, ReadOnlyBackupStopsBeforeTheNewFileMovesIn) {
-  Agent a;
-  const Files received = {{"f.dll.remove", "new"},
-                          {"f.dll", "current"},
-                          {"f.dll.old", "older"},
-                          {"g.dll.remove", "new g"}};
-  Start(a, {Line("", "f.dll"), Line("", "g.dll")}, {"100%", "100%"}, received);
-  a.fs.SetAttributes(std::string(kDest) + "\\f.dll.old", attrReadOnly | attrArchive);
-  a.form.StartAzioneSuFile();
-  EXPECT_EQ(In(a, kDest), received);
-  EXPECT_EQ(G().CancelRequested, vbTrue);
-  EXPECT_EQ(Marks(a), "00");
-}
-
 TEST(ApplyTest, OnlyRowsAtExactlyHundredPercentAreApplied) {
   struct Case {
     std::vector<std::string> percentages;
@@ -145,19 +131,31 @@ TEST(ApplyTest, OnlyRowsAtExactlyHundredPercentAreApplied) {
   }
 }
 
+// Nothing moves, nothing is registered: the files stay as they were.
 TEST(ApplyTest, TheFirstErrorEndsTheStep) {
   struct Case {
     const char* name;
     VbBool cancelBefore;
     Files received;
+    bool readOnlyBackup;  // a.dll.old cannot be deleted
   } cases[] = {
-      {"a failure flagged before", vbTrue, {{"a.dll.remove", "a"}, {"b.dll.remove", "b"}}},
-      {"a complete row without its file", vbFalse, {{"b.dll.remove", "b"}}},
+      {"a failure flagged before", vbTrue, {{"a.dll.remove", "a"}, {"b.dll.remove", "b"}}, false},
+      {"a complete row without its file", vbFalse, {{"b.dll.remove", "b"}}, false},
+      // It stops before the new file moves in.
+      {"a read-only backup",
+       vbFalse,
+       {{"a.dll.remove", "new"},
+        {"a.dll", "current"},
+        {"a.dll.old", "older"},
+        {"b.dll.remove", "b"}},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Agent a;
     Start(a, {Line("S", "a.dll"), Line("S", "b.dll")}, {"100%", "100%"}, c.received);
+    if (c.readOnlyBackup)
+      a.fs.SetAttributes(std::string(kDest) + "\\a.dll.old", attrReadOnly | attrArchive);
     G().CancelRequested = c.cancelBefore;
     a.form.StartAzioneSuFile();
     EXPECT_EQ(G().CancelRequested, vbTrue);

@@ -1,10 +1,7 @@
 #include "tests/core/TestHost.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <fstream>
-#include <sstream>
 #include <string_view>
 
 #include "shell/Vb.h"
@@ -53,14 +50,6 @@ class TestBinaryFile : public BinaryFile {
 
 }  // namespace
 
-TestFileSystem::TestFileSystem() {
-  static std::atomic<int> serial{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  root_ = fs::temp_directory_path() /
-          ("ovlu-core-" + std::to_string(stamp) + "-" + std::to_string(++serial));
-  fs::create_directories(root_);
-}
-
 fs::path TestFileSystem::Real(const std::string& windowsPath) const {
   const bool drive = windowsPath.size() >= 2 && windowsPath[1] == ':';
   for (std::size_t i = drive ? 2 : 0; i < windowsPath.size(); ++i) {
@@ -80,7 +69,8 @@ fs::path TestFileSystem::Real(const std::string& windowsPath) const {
     else if (!part.empty() && part != "." && part != "..")
       parts.push_back(part);
   }
-  fs::path real = root_ / LCase(std::string(1, drive ? windowsPath[0] : currentDirectory[0]));
+  fs::path real =
+      root_.Folder() / LCase(std::string(1, drive ? windowsPath[0] : currentDirectory[0]));
   for (const std::string& part : parts) {
     fs::path next = real / OnDisk(part);
     std::error_code ec;
@@ -177,18 +167,11 @@ unsigned TestFileSystem::GetAttributes(const std::string& path) {
 }
 
 void TestFileSystem::Put(const std::string& path, const std::string& bytes) {
-  const fs::path real = Real(path);
-  fs::create_directories(real.parent_path());
-  std::ofstream out(real, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + real.string());
+  support::Put(Real(path), bytes);
 }
 
 std::string TestFileSystem::Get(const std::string& path) const {
-  std::ifstream in(Real(path), std::ios::binary);
-  std::ostringstream s;
-  if (in) s << in.rdbuf();
-  return s.str();
+  return support::Slurp(Real(path));
 }
 
 bool TestFileSystem::Has(const std::string& path) const {

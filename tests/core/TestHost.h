@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Host.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 
@@ -26,14 +27,6 @@ struct ProcessEnded : std::exception {
 
 class TestFileSystem : public FileSystem {
  public:
-  TestFileSystem();
-  ~TestFileSystem() override {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  TestFileSystem(const TestFileSystem&) = delete;
-  TestFileSystem& operator=(const TestFileSystem&) = delete;
-
   bool FileExists(const std::string& path) override;
   bool FileExistsAnyAttributes(const std::string& path) override { return Has(path); }
   std::vector<unsigned char> ReadAll(const std::string& path) override;
@@ -65,7 +58,7 @@ class TestFileSystem : public FileSystem {
   std::filesystem::path Writable(const std::string& path);    // throws when denied
   unsigned& Attributes(const std::filesystem::path& real);
 
-  std::filesystem::path root_;
+  support::TempDir root_{"ovlucore"};
   std::map<std::string, unsigned> attributes_;  // by lower-case real path
 };
 

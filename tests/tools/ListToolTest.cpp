@@ -1,13 +1,14 @@
 // ovlu-list as a list author runs it: the built program in a child process,
 // with its own data folder under a temporary $PUBLIC.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -27,14 +28,7 @@ struct Result {
 
 class ListToolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ovlu-list-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    list_ = dir_ + "/Updates.upd";
-    std::filesystem::create_directory(dir_ + "/Documents");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { std::filesystem::create_directory(dir_ + "/Documents"); }
 
   // Runs ovlu-list with the given arguments and a small environment of its own
   // (the paths and arguments here hold no single quote).
@@ -49,7 +43,8 @@ class ListToolTest : public ::testing::Test {
             WIFEXITED(status) ? WEXITSTATUS(status) : -1};
   }
 
-  std::string dir_, list_;
+  const ovlu::support::TempDir dir{"ovlulist"};
+  const std::string dir_ = dir.Path(), list_ = dir_ + "/Updates.upd";
   const std::string appFolder_ = std::filesystem::canonical(OVLU_LIST_EXE).parent_path();
 };
 
@@ -145,7 +140,7 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::ofstream(list_, std::ios::binary) << c.list;
+    ovlu::support::Put(list_, c.list);
     for (bool strict : {false, true}) {
       const Result r = strict ? Run({"--strict", list_}) : Run({list_});
       EXPECT_EQ(r.status, strict && !c.warnings.empty() ? 1 : 0);
@@ -184,8 +179,7 @@ TEST_F(ListToolTest, ExitStatusesAndTheAgentsOwnList) {
   // without regard to case, as the agent finds it.
   const std::string data = dir_ + "/Documents/Tessaro Software/OrVento 7";
   std::filesystem::create_directories(data);
-  std::ofstream(data + "/UPDATES.UPD", std::ios::binary)
-      << "<v-S><s-http://srv/a.dll><ARCPATH-\\a.dll>\r\n";
+  ovlu::support::Put(data + "/UPDATES.UPD", "<v-S><s-http://srv/a.dll><ARCPATH-\\a.dll>\r\n");
   const Result own = Run({"--strict"});
   EXPECT_EQ(own.status, 0);
   EXPECT_EQ(own.err, Lines{});

@@ -3,6 +3,8 @@
 # on a machine laid out in a temporary folder, the "Avvia Aggiornamento"
 # button is clicked with the mouse, the question is answered with Return,
 # the files are checked on disk and the window is closed with "Chiudi".
+# A second start runs a list with a file the server does not have: nothing
+# is put in place and the list stays for another run.
 # Usage: acceptance.sh PATH/TO/OVLiveUpdate PATH/TO/ovlu_testserver.py
 set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
@@ -43,15 +45,24 @@ url="http://127.0.0.1:$port/file"
 printf '<v-R><s-%s/OrVento.exe?rate=400000><APPPATH-\\OrVento.exe>\r\n<v-><s-%s/Listino.dat><%s\\Listino.dat>\r\n' \
   "$url" "$url" "$root/Dati" >"$data/Updates.upd"
 
-(
-  cd "$product"
-  export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
-  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-  exec ./OVLiveUpdate
-) &
-agent_pid=$!
+start_agent() {
+  (
+    cd "$product"
+    export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+    exec ./OVLiveUpdate
+  ) &
+  agent_pid=$!
+}
+close_agent() {
+  ovlu_click_chiudi
+  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "Chiudi did not end the agent"
+  wait "$agent_pid" || fail "the agent ended with status $?"
+  agent_pid=""
+}
 
 . "$here/../../../scripts/window-clicks.sh"
+start_agent
 ovlu_start_run
 
 for _ in $(seq 600); do
@@ -66,8 +77,22 @@ cmp -s "$root/www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was n
 cmp -s "$root/www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
 [ "$(cat "$root/Dati/Listino.dat.old")" = "vecchio listino" ] || fail "no .old copy of Listino.dat"
 
-ovlu_click_chiudi
-timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "Chiudi did not end the agent"
-wait "$agent_pid" || fail "the agent ended with status $?"
-agent_pid=""
+close_agent
+
+head -c 50000 /dev/urandom >"$root/www/Nuovo.dat"
+printf '<v-><s-%s/Nuovo.dat><%s\\Nuovo.dat>\r\n<v-><s-%s/Manca.dat><%s\\Listino.dat>\r\n' \
+  "$url" "$root/Dati" "$url" "$root/Dati" >"$data/Updates.upd"
+start_agent
+ovlu_start_run
+for _ in $(seq 300); do
+  cmp -s "$root/www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" && break
+  kill -0 "$agent_pid" 2>/dev/null || fail "the agent ended during the failing run"
+  sleep 0.1
+done
+cmp -s "$root/www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" || fail "Nuovo.dat was not received"
+sleep 1  # the outcome follows the last request
+[ -e "$data/Updates.upd" ] || fail "a failed run deleted the list"
+[ ! -e "$root/Dati/Nuovo.dat" ] || fail "a failed run put files in place"
+cmp -s "$root/www/Listino.dat" "$root/Dati/Listino.dat" || fail "a failed file replaced Listino.dat"
+close_agent
 echo "acceptance: passed"

@@ -8,14 +8,16 @@
 #include <cerrno>
 #include <tuple>
 
-#include "PosixTestSupport.h"
 #include "ports/linux/posix/Posix.h"
 #include "shell/Vb.h"
 #include "tests/ErrorOf.h"
 #include "tests/contract/FileSystemContract.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::posixtest {
 namespace {
+
+using namespace support;
 
 using contract::FileSystemContract;
 
@@ -100,8 +102,8 @@ TEST(PosixFileSystem, RenameRespellsAndNeverReplaces) {
   PosixFileSystem().Rename(Win(t / "citt\xE0.DAT"), Win(t / "CITT\xC0.dat"));
   EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "b"), EEXIST);
   EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "c"), 0);
-  EXPECT_EQ(Get(t / "b"), "2");
-  EXPECT_EQ(Get(t / "c"), "1");
+  EXPECT_EQ(Slurp(t / "b"), "2");
+  EXPECT_EQ(Slurp(t / "c"), "1");
 }
 
 // Even root, whom unlink() and open() let through, is refused a file
@@ -117,7 +119,7 @@ TEST(PosixFileSystem, OwnerWriteBitAndFullDisk) {
   EXPECT_EQ(ErrorOf([&] { fs.OpenBinaryWrite(t / "GROUP", false); }), errPathFileAccess);
   fs.SetAttributes(t / "group", attrReadOnly | attrHidden | attrSystem);
   EXPECT_EQ(std::filesystem::status(t / "Group").permissions(), std::filesystem::perms(0444));
-  EXPECT_EQ(Get(t / "Group"), "keep");
+  EXPECT_EQ(Slurp(t / "Group"), "keep");
 
   auto full = fs.OpenBinaryWrite("\\dev\\full", false);
   full->Write(reinterpret_cast<const unsigned char*>("x"), 1);

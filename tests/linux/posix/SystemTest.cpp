@@ -8,18 +8,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <functional>
-#include <thread>
 #include <tuple>
 
-#include "PosixTestSupport.h"
 #include "ports/linux/posix/Posix.h"
+#include "tests/support/TestSupport.h"
 
 extern char** environ;
 
 namespace ovlu::posixtest {
 namespace {
+
+using namespace support;
 
 using Strings = std::vector<std::string>;
 using Var = std::optional<std::string>;
@@ -78,10 +78,7 @@ TEST(PosixShell, OpenStartsProgramsDetached) {
   for (const auto& [name, file, parameters, directory, expected] : rows) {
     std::filesystem::remove(out);
     EXPECT_GT(sys.ShellExecute(0, "open", file, parameters, directory, 0), 32) << name;
-    std::optional<std::string> got;  // the script's record, or nothing after 5 s
-    for (int i = 0; i < 250 && !(got = Get(out)); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(got, expected) << name;
+    EXPECT_EQ(WaitForLine(out), expected) << name;
     // The middle process has been reaped and the program is not our child.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << name;
     EXPECT_EQ(errno, ECHILD) << name;
@@ -197,8 +194,8 @@ TEST(PosixSystemTest, EndProcessWritesOutWhatIsBuffered) {
               PosixSystem(0, nullptr).EndProcess(7);
             }),
             7);
-  EXPECT_EQ(Get(out), "still buffered");
-  EXPECT_EQ(Get(t / "part"), "data");
+  EXPECT_EQ(Slurp(out), "still buffered");
+  EXPECT_EQ(Slurp(t / "part"), "data");
 }
 
 }  // namespace
