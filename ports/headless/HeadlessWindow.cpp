@@ -8,16 +8,13 @@ void HeadlessWindow::Load(FormEvents* events) {
   events_ = events;
   if (model_.Loaded()) return;
   model_.Load();
-  activated_ = false;
+  shown_ = activated_ = false;
 }
 
 void HeadlessWindow::Show() {
   model_.RequireLoaded();
   ++showCount;
-  if (!activated_) {
-    activated_ = true;
-    if (events_) events_->Form_Activate();
-  }
+  shown_ = true;
 }
 
 void HeadlessWindow::Unload() {
@@ -27,8 +24,7 @@ void HeadlessWindow::Unload() {
 }
 
 void HeadlessWindow::SetCaption(Control c, const std::string& text) {
-  model_.SetCaption(c, text);
-  captionHistory[c].push_back(text);
+  if (model_.SetCaption(c, text)) captionHistory[c].push_back(text);
 }
 
 void HeadlessWindow::SetEnabled(Control c, bool enabled) {
@@ -98,6 +94,11 @@ void HeadlessWindow::DoEvents() {
     auto idle = onIdle;
     idle();
     inPump_ = false;
+  }
+  // The window is activated on being shown, by the first round of events.
+  if (shown_ && !activated_ && model_.Loaded()) {
+    activated_ = true;
+    if (events_) events_->Form_Activate();
   }
   if (!manualTimers && model_.Loaded()) {
     const auto now = Clock::now();

@@ -91,7 +91,7 @@ class HeadlessWindow : public Window {
   // What happened.
   std::vector<Box> boxes;
   std::vector<Message> messages;
-  std::map<Control, std::vector<std::string>> captionHistory;
+  std::map<Control, std::vector<std::string>> captionHistory;  // each new caption
   std::vector<int> pointerHistory;
   std::map<Control, int> timerEnables;  // how often each timer was switched on
   int showCount = 0;
@@ -103,7 +103,7 @@ class HeadlessWindow : public Window {
  private:
   FormEvents* events_ = nullptr;
   FormModel model_;
-  bool activated_ = false;
+  bool shown_ = false, activated_ = false;
   int pointer_ = 0;
   bool inPump_ = false;
   using Clock = std::chrono::steady_clock;
