@@ -228,8 +228,7 @@ TEST_F(WindowContract, TimersTickOnlyWhileEnabledAndWhileEventsRun) {
 }
 
 TEST_F(WindowContract, ClicksActivationAndTheCloseBoxReachTheAgent) {
-  w.Show();
-  EXPECT_EQ(events.activate, 0);  // activation comes from the loop
+  w.Show();  // activated on being shown, at the latest by the next round of events
   EXPECT_LT(MsUntil([&] { return events.activate == 1; }), 500);
   // A click is answered within 50 ms while the agent pumps.
   rig->PostClick(CmdChiudi);
