@@ -21,9 +21,16 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # the code it points at.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
 
-# Tests run under Wine; WINEPREFIX and DISPLAY come from the caller. Debian
-# without 32-bit Wine has only the 64-bit loader, sometimes off the PATH.
-find_program(OVLU_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+# Tests run under Wine; WINEPREFIX and DISPLAY come from the caller. 32-bit
+# programs need the "wine" loader; 64-bit ones take the 64-bit loader itself,
+# which Debian keeps off the PATH, since "wine" may name a 32-bit loader that
+# the kernel cannot start.
+if(OVLU_MINGW_TRIPLE MATCHES "^x86_64")
+  set(ovlu_wine_names wine64 wine)
+else()
+  set(ovlu_wine_names wine)
+endif()
+find_program(OVLU_WINE NAMES ${ovlu_wine_names} PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(OVLU_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${OVLU_WINE})
 endif()

@@ -2,8 +2,8 @@
 # Runs every test from nothing: installs the packages, builds the Linux agent
 # and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in
 # build/linux, runs them (window tests on a private Xvfb display), then
-# cross-builds the Windows agent in build/win32 and build/win64 and runs the
-# Windows tests under Wine (scripts/windows-test.sh does both).
+# cross-builds the Windows agent and runs the Windows tests under Wine
+# (scripts/windows-test.sh does both).
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${OVLU_JOBS:-2}

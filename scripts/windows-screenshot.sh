@@ -2,20 +2,21 @@
 # Captures the Windows agent's window, as Wine draws it on a private Xvfb,
 # with a demo update list loaded (the state before the user starts a run).
 # Usage: scripts/windows-screenshot.sh OUT.png [BUILD_ROOT]
-# The 64-bit build is used (BUILD_ROOT/win64 or OVLU_WIN64_BUILD): Debian's
-# Wine here runs 64-bit programs only; the layout is the same.
+# The shipped 32-bit program is used, or the 64-bit build of the same sources
+# where the kernel cannot run the 32-bit Wine (scripts/wine-choice.sh); the
+# layout is the same.
 set -eu
 out=${1:?usage: windows-screenshot.sh OUT.png [BUILD_ROOT]}
 case $out in /*) ;; *) out="$PWD/$out" ;; esac
 repo=$(cd "$(dirname "$0")/.." && pwd)
 root=${2:-$repo/build}
-b64=${OVLU_WIN64_BUILD:-$root/win64}
-exe="$b64/bin/OVLiveUpdate.exe"
+. "$repo/scripts/wine-choice.sh"
+exe="$winbuild/bin/OVLiveUpdate.exe"
 if [ ! -f "$exe" ]; then
   sh "$repo/scripts/windows-build.sh" "$root" >/dev/null
 fi
 [ -f "$exe" ] || { echo "windows-screenshot: no $exe" >&2; exit 1; }
-for tool in wine wineboot wineserver xvfb-run xdotool import timeout; do
+for tool in "$wine_cmd" wineboot wineserver xvfb-run xdotool import timeout; do
   command -v "$tool" >/dev/null || { echo "windows-screenshot: $tool is not installed" >&2; exit 1; }
 done
 
@@ -26,12 +27,12 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export OVLU_REPO="$repo" OVLU_EXE="$exe" OVLU_OUT="$out" OVLU_INSTANCE_NAME="shot-$$"
+export OVLU_REPO="$repo" OVLU_EXE="$exe" OVLU_OUT="$out" OVLU_INSTANCE_NAME="shot-$$" wine_cmd
 
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
   set -e
   timeout 240 wineboot -i >/dev/null 2>&1 || { echo "windows-screenshot: wineboot failed" >&2; exit 1; }
-  timeout 60 wine reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1
+  timeout 60 $wine_cmd reg import "$OVLU_REPO/tests/windows/wine-settings.reg" >/dev/null 2>&1
   # The caption buttons are glyphs of Marlett (Debian package fonts-wine).
   for f in /usr/share/wine/fonts/marlett.ttf; do
     [ -f "$f" ] && cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
@@ -48,7 +49,7 @@ xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
     "<v-N><s-$h/Tabelle.dat><ARCPATH-\\Tabelle.dat>" \
     "<v-N><s-$h/Leggimi.txt><APPPATH-\\Leggimi.txt>" >"$data/Updates.upd"
   cd "$app"
-  wine "C:\\OrVento 7\\OVLiveUpdate.exe" >/dev/null 2>&1 &
+  $wine_cmd "C:\\OrVento 7\\OVLiveUpdate.exe" >/dev/null 2>&1 &
   agent=$!
   id=""
   for i in $(seq 60); do

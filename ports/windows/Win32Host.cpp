@@ -78,8 +78,8 @@ bool Win32FileSystem::FileExistsAnyAttributes(const std::string& path) {
 }
 
 std::vector<unsigned char> Win32FileSystem::ReadAll(const std::string& path) {
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError("cannot open " + path);
   std::vector<unsigned char> data;
   unsigned char buffer[64 * 1024];
@@ -99,6 +99,12 @@ std::vector<unsigned char> Win32FileSystem::ReadAll(const std::string& path) {
 
 std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryWrite(const std::string& path,
                                                              bool truncate) {
+  // Windows refuses to write a read-only file whoever asks; Wine lets its
+  // root user through, so the attribute is read first.
+  const DWORD a = ::GetFileAttributesA(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES &&
+      (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY)
+    throw VbError(errPathFileAccess, "read-only file: " + path);
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError("cannot open " + path);

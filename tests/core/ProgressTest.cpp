@@ -185,5 +185,25 @@ TEST_F(ProgressTest, RowPercentageAndTimeEstimatesPerTick) {
   EXPECT_EQ(w.SubItem(1, 2), "x");
 }
 
+// Near 99.5 % on files beyond 2^24 bytes the quotient Value / Max is a hair
+// below 0.995 once rounded to single precision, and the percentage then
+// reads 99.49999 ("99%"); kept at a wider precision between the two steps it
+// would read 99.5 ("100%") and mark a partial file as whole.
+TEST_F(ProgressTest, PercentageRoundsEveryStepToSinglePrecision) {
+  struct Case {
+    float max, value;
+    const char* percent;
+  } cases[] = {
+      {34000544, 33830540, "99%"},  {34000544, 33830544, "100%"},  {70001072, 69651064, "99%"},
+      {70001072, 69651072, "100%"}, {200001680, 199001664, "99%"}, {200001680, 199001680, "100%"},
+  };
+  for (const Case& c : cases) {
+    w.SetProgressMax(c.max);
+    w.SetProgressValue(c.value);
+    form.SetPercent();
+    EXPECT_EQ(w.SubItem(1, 2), c.percent) << c.value << " of " << c.max;
+  }
+}
+
 }  // namespace
 }  // namespace ovlu::test

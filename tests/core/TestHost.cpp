@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "shell/Vb.h"
 
@@ -14,8 +15,22 @@ namespace ovlu::test {
 
 namespace {
 
+// Names lie on disk in UTF-8, as the Linux file layer keeps them, and are
+// Windows-1252 text for the agent, on either platform.
+fs::path OnDisk(const std::string& ansi) {
+  const std::string utf8 = AnsiToUtf8(ansi);
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+std::string AnsiName(const fs::path& real) {
+  const std::u8string utf8 = real.filename().u8string();
+  return Utf8ToAnsi(std::string(utf8.begin(), utf8.end()));
+}
+
 // Attributes belong to the file, whatever spelling reached it.
-std::string Key(const fs::path& real) { return LCase(real.generic_string()); }
+std::string Key(const fs::path& real) {
+  const std::u8string utf8 = real.generic_u8string();
+  return LCase(Utf8ToAnsi(std::string(utf8.begin(), utf8.end())));
+}
 
 bool IsFile(const fs::path& real) {
   std::error_code ec;
@@ -26,9 +41,9 @@ class TestBinaryFile : public BinaryFile {
  public:
   explicit TestBinaryFile(std::fstream f) : f_(std::move(f)) {}
   void Write(const unsigned char* data, std::size_t size) override {
-    if (f_.is_open())
-      f_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!f_.is_open() || !f_) throw VbError(errPathFileAccess, "write failed");
+    if (!f_.is_open()) throw VbError(errInvalidCall, "file is closed");
+    f_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!f_) throw VbError(errPathFileAccess, "write failed");
   }
   void Close() override { f_.close(); }
 
@@ -48,6 +63,11 @@ TestFileSystem::TestFileSystem() {
 
 fs::path TestFileSystem::Real(const std::string& windowsPath) const {
   const bool drive = windowsPath.size() >= 2 && windowsPath[1] == ':';
+  for (std::size_t i = drive ? 2 : 0; i < windowsPath.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(windowsPath[i]);
+    if (c < 0x20 || std::string_view("<>:\"|?*").find(static_cast<char>(c)) != std::string::npos)
+      throw VbError(errPathFileAccess, "Path/File access error");
+  }
   std::string path = drive ? windowsPath.substr(2) : windowsPath;
   if (path.empty() || (path[0] != '\\' && path[0] != '/'))
     path = currentDirectory.substr(2) + "\\" + path;
@@ -62,11 +82,11 @@ fs::path TestFileSystem::Real(const std::string& windowsPath) const {
   }
   fs::path real = root_ / LCase(std::string(1, drive ? windowsPath[0] : currentDirectory[0]));
   for (const std::string& part : parts) {
-    fs::path next = real / part;
+    fs::path next = real / OnDisk(part);
     std::error_code ec;
     if (!fs::exists(next, ec) && fs::is_directory(real, ec)) {
       for (const auto& entry : fs::directory_iterator(real, ec)) {
-        if (LCase(entry.path().filename().string()) == LCase(part)) {
+        if (LCase(AnsiName(entry.path())) == LCase(part)) {
           next = entry.path();
           break;
         }
@@ -83,32 +103,35 @@ unsigned& TestFileSystem::Attributes(const fs::path& real) {
 
 fs::path TestFileSystem::File(const std::string& path) const {
   fs::path real = Real(path);
-  if (!IsFile(real)) throw VbError(errFileNotFound, "File not found");
-  return real;
+  std::error_code ec;
+  if (IsFile(real)) return real;
+  if (fs::is_directory(real, ec)) throw VbError(errPathFileAccess, "Path/File access error");
+  if (!fs::is_directory(real.parent_path(), ec)) throw VbError(errPathNotFound, "Path not found");
+  throw VbError(errFileNotFound, "File not found");
 }
 
 fs::path TestFileSystem::Writable(const std::string& path) {
   fs::path real = Real(path);
   std::error_code ec;
   if (fs::exists(real, ec)) {
-    if (Attributes(real) & attrReadOnly) throw VbError(errPermissionDenied, "Permission denied");
+    if (Attributes(real) & attrReadOnly) throw VbError(errPathFileAccess, "Path/File access error");
   } else {
     for (const std::string& denied : noWriteFolders)
       if (Real(denied) == real.parent_path())
-        throw VbError(errPermissionDenied, "Permission denied");
+        throw VbError(errPathFileAccess, "Path/File access error");
   }
   if (!fs::is_directory(real.parent_path(), ec)) throw VbError(errPathNotFound, "Path not found");
   return real;
 }
 
 bool TestFileSystem::FileExists(const std::string& path) {
-  const fs::path real = Real(path);
-  return IsFile(real) && (Attributes(real) & (attrHidden | attrSystem)) == 0;
+  if (!Has(path)) return false;
+  return (Attributes(Real(path)) & (attrHidden | attrSystem)) == 0;
 }
 
 std::vector<unsigned char> TestFileSystem::ReadAll(const std::string& path) {
   std::ifstream in(File(path), std::ios::binary);
-  if (!in) throw VbError(errPermissionDenied, "Permission denied");
+  if (!in) throw VbError(errPathFileAccess, "Path/File access error");
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -123,6 +146,7 @@ std::unique_ptr<BinaryFile> TestFileSystem::OpenBinaryWrite(const std::string& p
 
 void TestFileSystem::CreateTextFile(const std::string& path, const std::string& text) {
   const fs::path real = Writable(path);
+  if (IsFile(real)) throw VbError(errFileExists, "File already exists");
   std::ofstream out(real, std::ios::binary | std::ios::trunc);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (!out) throw VbError(errPathFileAccess, "Path/File access error");
@@ -142,7 +166,7 @@ void TestFileSystem::Rename(const std::string& from, const std::string& to) {
 void TestFileSystem::Delete(const std::string& path) {
   const fs::path real = File(path);
   std::error_code ec;
-  if (Attributes(real) & attrReadOnly) throw VbError(errPermissionDenied, "Permission denied");
+  if (Attributes(real) & attrReadOnly) throw VbError(errPathFileAccess, "Path/File access error");
   if (!fs::remove(real, ec) || ec) throw VbError(errPathFileAccess, "Path/File access error");
   attributes_.erase(Key(real));
 }
@@ -167,6 +191,12 @@ std::string TestFileSystem::Get(const std::string& path) const {
   return s.str();
 }
 
-bool TestFileSystem::Has(const std::string& path) const { return IsFile(Real(path)); }
+bool TestFileSystem::Has(const std::string& path) const {
+  try {
+    return IsFile(Real(path));
+  } catch (const VbError&) {
+    return false;  // a name that cannot exist
+  }
+}
 
 }  // namespace ovlu::test

@@ -2,8 +2,8 @@
 // folder: every drive letter is a folder under it, names are found without
 // regard to case, and the attributes that the host file system has no room
 // for (hidden, system, read-only as Windows means it) are kept beside the
-// files. Only standard C++ is used, so the same tests run on Linux and, built
-// with MinGW, under Wine.
+// files; names lie on disk in UTF-8. Only standard C++ is used, so the same
+// tests run on Linux and, built with MinGW, under Wine.
 #pragma once
 
 #include <cstring>

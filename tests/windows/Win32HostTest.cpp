@@ -1,5 +1,5 @@
-// The Windows file system and process layer, against real files in a
-// temporary folder.
+// The Windows file system and process layer: the shared file suite against
+// real files in a temporary folder, then the process values.
 #include "ports/windows/WinApi.h"
 // (the Windows headers first)
 #include <gtest/gtest.h>
@@ -15,116 +15,26 @@
 
 #include "ports/windows/Win32Host.h"
 #include "tests/ErrorOf.h"
+#include "tests/contract/FileSystemContract.h"
 
 namespace ovlu::win {
 namespace {
 
-// A fresh folder under %TEMP%, removed with what it holds.
-struct TempFolder {
-  std::string path;
-  TempFolder() {
-    char base[MAX_PATH];
-    path = std::string(base, ::GetTempPathA(MAX_PATH, base)) + "ovlu-" +
-           std::to_string(::GetCurrentProcessId());
-    ::CreateDirectoryA(path.c_str(), nullptr);
-  }
-  ~TempFolder() {
-    std::error_code ec;  // read-only files are made writable first
-    for (const auto& e : std::filesystem::directory_iterator(path, ec))
-      ::SetFileAttributesA(e.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return path + "\\" + name; }
-};
+using contract::FileSystemContract;
 
-class FileSystemTest : public ::testing::Test {
- protected:
-  void Put(const std::string& name, const std::string& text, unsigned attributes = 0) {
-    fs.OpenBinaryWrite(dir / name, true)
-        ->Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    if (attributes != 0) fs.SetAttributes(dir / name, attributes);
+struct Win32Place : contract::FileSystemPlace {
+  Win32Place() {
+    folder = NewFolder();
+    root = folder.string();
   }
-  std::string Content(const std::string& name) {
-    const std::vector<unsigned char> bytes = fs.ReadAll(dir / name);
-    return std::string(bytes.begin(), bytes.end());
-  }
-  TempFolder dir;
+  FileSystem& Fs() override { return fs; }
   Win32FileSystem fs;
 };
 
-TEST_F(FileSystemTest, ExistenceTestsByAttributes) {
-  ::CreateDirectoryA((dir / "folder").c_str(), nullptr);
-  const struct {
-    const char* name;
-    unsigned attributes;  // 0: not made
-    bool exists, existsAny;
-  } cases[] = {
-      {"plain.txt", attrArchive, true, true},
-      {"ro.txt", attrReadOnly, true, true},
-      {"hidden.txt", attrHidden, false, true},
-      {"system.txt", attrSystem, false, true},
-      {"all.txt", 39, false, true},
-      {"folder", 0, false, false},
-      {"missing.txt", 0, false, false},
-  };
-  for (const auto& c : cases)
-    if (c.attributes != 0) Put(c.name, "x", c.attributes);
-  EXPECT_EQ(fs.GetAttributes(dir / "all.txt"), 39u);
-  EXPECT_EQ(fs.GetAttributes(dir / "folder") & attrDirectory, unsigned{attrDirectory});
-  EXPECT_NE(ErrorOf([&] { fs.GetAttributes(dir / "missing"); }), 0);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(fs.FileExists(dir / c.name), c.exists);
-    EXPECT_EQ(fs.FileExistsAnyAttributes(dir / c.name), c.existsAny);
-  }
-}
-
-TEST_F(FileSystemTest, RenameDeleteAndCreateFailLikeTheFileSystem) {
-  Put("a", "A");
-  Put("b", "B");
-  Put("locked", "L", attrReadOnly);
-  // Error 0: the call succeeds; -1: any error.
-  const struct {
-    std::function<void()> call;
-    int error;
-  } cases[] = {
-      {[&] { fs.Rename(dir / "a", dir / "b"); }, -1},  // never over an existing file
-      {[&] { fs.Rename(dir / "nothing", dir / "c"); }, errFileNotFound},
-      {[&] { fs.Rename(dir / "a", dir / "c"); }, 0},
-      {[&] { fs.Delete(dir / "locked"); }, -1},
-      {[&] { fs.Delete(dir / "gone"); }, errFileNotFound},
-      {[&] { fs.ReadAll(dir / "a"); }, errFileNotFound},
-      {[&] { fs.CreateTextFile(dir / "t", "line 1\r\nline 2"); }, 0},
-      {[&] { fs.CreateTextFile(dir / "t", "other"); }, -1},
-      {[&] { fs.OpenBinaryWrite(dir / "no\\such\\folder\\f", false); }, -1},
-  };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(i);
-    const int error = ErrorOf(cases[i].call);
-    EXPECT_TRUE(cases[i].error < 0 ? error != 0 : error == cases[i].error) << error;
-  }
-  EXPECT_EQ(Content("b"), "B");
-  EXPECT_EQ(Content("c"), "A");
-  EXPECT_EQ(Content("t"), "line 1\r\nline 2");
-  EXPECT_TRUE(fs.FileExists(dir / "locked"));
-}
-
-TEST_F(FileSystemTest, BinaryWritesEmptyTheFileOnlyWhenAsked) {
-  for (bool truncate : {false, true}) {
-    SCOPED_TRACE(truncate);
-    Put("f", "0123456789");
-    {
-      auto f = fs.OpenBinaryWrite(dir / "f", truncate);
-      f->Write(reinterpret_cast<const unsigned char*>("ab\r\n\0z"), 6);
-    }  // closed by its destructor, as when a download fails
-    EXPECT_EQ(Content("f"), std::string("ab\r\n\0z", 6) + (truncate ? "" : "6789"));
-    EXPECT_EQ(ErrorOf([&] { fs.Delete(dir / "f"); }), 0);
-  }
-  auto f = fs.OpenBinaryWrite(dir / "new", false);
-  f->Close();
-  f->Close();
-  EXPECT_EQ(Content("new"), "");
-}
+INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,
+                         ::testing::Values(contract::FileSystemMaker{
+                             "Win32", [] { return std::make_unique<Win32Place>(); }}),
+                         contract::MakerName);
 
 TEST(Win32System, TextOfPathsAndCommandLines) {
   const std::pair<const char*, const char*> lines[] = {

@@ -2,7 +2,11 @@
 # The Windows agent as a user meets it, under Wine: a list of files served by
 # a loopback HTTP server, the agent started, "Avvia Aggiornamento" clicked and
 # the question answered with Return, then the files on disk checked. A second
-# run fetches a file the server does not have and must keep the list.
+# run, started in the same folder with the manifest that the first start
+# wrote now beside the agent, fetches a file the server does not have and
+# must keep the list. The second start is where a program whose processor
+# does not match the manifest's fails to load the common controls and shows
+# no window.
 #
 # Usage: end_to_end.sh OVLiveUpdate.exe ovlu_testserver.py win_probe.exe
 # Run by scripts/windows-test.sh, which provides WINEPREFIX, DISPLAY and the
@@ -151,6 +155,7 @@ close_agent
 echo "run 1 passed: files in place with their .old copies, list deleted, manifest 39"
 
 # ---------------------------------------------------------------- run 2: a file is missing
+[ -f "$manifest" ] || fail "the manifest is gone before the second start"
 {
   list_line R Missing.dat 'ARCPATH-\Missing.dat'
   list_line N readme.txt 'APPPATH-\readme.txt'

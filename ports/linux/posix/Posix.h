@@ -1,7 +1,8 @@
 // The file system and the process on Linux, made to behave the way the agent
-// expects Windows to: Windows-style paths with "\" separators, names matched
-// without regard to case, a rename that never replaces, read-only files that
-// cannot be deleted, and the shell's "open" for programs and documents.
+// expects Windows to: Windows-style paths with "\" separators in
+// Windows-1252, names kept on disk as UTF-8 and matched without regard to
+// case, a rename that never replaces, read-only files that cannot be deleted,
+// and the shell's "open" for programs and documents.
 #pragma once
 
 #include <string>
@@ -11,12 +12,21 @@
 
 namespace ovlu {
 
-// The POSIX path behind a Windows-style path: every "\" becomes "/", then
-// each component that does not exist as written is replaced by an entry of
-// the same name in another case (ASCII letters fold; an exact name always
-// wins, and among several other-case entries the first in byte order is
-// taken). From the first component that matches nothing, the rest stays as
-// written, so a new file lands in the existing folder whatever its case.
+// The folder of drive links: an entry "c:" in it (a link to a folder, as in
+// Wine's dosdevices) stands for drive C:. $XDG_CONFIG_HOME/OVLiveUpdate/dosdevices,
+// or ~/.config/OVLiveUpdate/dosdevices; "" when neither can be told.
+std::string DriveLinksFolder();
+
+// The POSIX path (UTF-8) behind a Windows-style path (Windows-1252): every
+// "\" becomes "/", a drive letter becomes its entry in the drive links
+// folder, and each component that does not exist as written is replaced by
+// an entry of the same name in another case (letters fold as Windows folds
+// them; an exact name always wins, and among several other-case entries the
+// first in byte order is taken). From the first component that matches
+// nothing, the rest stays as written, so a new file lands in the existing
+// folder whatever its case. Throws VbError "path not found" for a drive
+// without a link and for a network path, and "path/file access error" for a
+// character Windows refuses in names (< > : " | ? * and controls).
 std::string ToPosixPath(const std::string& windowsPath);
 
 // The arguments of a Windows command line (without a program name), split

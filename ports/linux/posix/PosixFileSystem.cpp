@@ -1,8 +1,10 @@
 // Files on Linux with the behaviour the agent relies on from Windows: paths
-// written with "\", names found without regard to case, existence tests that
-// see files only, a rename that fails when the new name is taken, and a
-// read-only file (no write bit for its owner) that cannot be deleted or
-// written, whoever runs the agent.
+// written with "\" in Windows-1252, names stored as UTF-8 and found without
+// regard to case, characters Windows refuses in names refused, drive letters
+// only through the folder of drive links, existence tests that see files
+// only, a rename that fails when the new name is taken, and a read-only file
+// (no write bit for its owner) that cannot be deleted or written, whoever
+// runs the agent.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,12 +12,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <set>
 #include <vector>
 
 #include "ports/linux/posix/Posix.h"
+#include "shell/Vb.h"
 
 namespace ovlu {
 
@@ -24,34 +28,24 @@ namespace {
 // "Disk full": a write that found no room.
 constexpr int errDiskFull = 61;
 
-unsigned char FoldAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool SameIgnoringCase(const char* a, const std::string& b) {
-  std::size_t i = 0;
-  for (; a[i] != '\0'; ++i) {
-    if (i >= b.size()) return false;
-    if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return i == b.size();
-}
-
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;
   return folder + "/" + name;
 }
 
-// The entry of a folder whose name equals this one but for case.
-std::optional<std::string> FindOtherCase(const std::string& folder, const std::string& name) {
+// The entry of a folder whose name equals this one (Windows-1252) but for
+// case, folded as Windows folds the letters of that code page. Entries that
+// are not UTF-8 of Windows-1252 characters match nothing.
+std::optional<std::string> FindOtherCase(const std::string& folder, const std::string& ansiName) {
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return std::nullopt;
+  const std::string key = LCase(ansiName);
   std::optional<std::string> found;
   while (const dirent* e = ::readdir(dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    if (!SameIgnoringCase(e->d_name, name)) continue;
+    const std::string ansi = Utf8ToAnsi(e->d_name);
+    if (LCase(ansi) != key) continue;  // never equal where a character was not representable
     // Several spellings can only exist on a case-sensitive disk; take one
     // that does not depend on the order of the directory.
     if (!found || std::strcmp(e->d_name, found->c_str()) < 0) found = e->d_name;
@@ -213,25 +207,56 @@ void FlushOpenFiles() {
   }
 }
 
+std::string DriveLinksFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/')
+    return std::string(config) + "/OVLiveUpdate/dosdevices";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/')
+    return std::string(home) + "/.config/OVLiveUpdate/dosdevices";
+  return std::string();
+}
+
 std::string ToPosixPath(const std::string& windowsPath) {
   const std::string p = Slashes(windowsPath);
   if (p.empty()) return p;
 
-  std::string out = p[0] == '/' ? "/" : "";
-  bool resolving = true;
+  std::string out;
   std::size_t pos = 0;
+  const unsigned char first = static_cast<unsigned char>(p[0]);
+  if (p.size() >= 2 && p[1] == ':' && ((first | 0x20) >= 'a' && (first | 0x20) <= 'z')) {
+    // "C:\x" and "C:x" both start at the drive's root: there is no current
+    // folder per drive here.
+    const std::string links = DriveLinksFolder();
+    const std::string drive = std::string(1, static_cast<char>(first | 0x20)) + ":";
+    out = links + "/" + drive;
+    if (links.empty() || !IsFolder(out))
+      throw VbError(errPathNotFound, "no drive " + drive + " in " + links);
+    pos = 2;
+  } else if (p.size() >= 2 && p[0] == '/' && p[1] == '/') {
+    throw VbError(errPathNotFound, "no network paths: " + windowsPath);
+  } else if (p[0] == '/') {
+    out = "/";
+  }
+  for (std::size_t i = pos; i < p.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr)
+      throw VbError(errPathFileAccess, "a character Windows refuses in names: " + windowsPath);
+  }
+
+  bool resolving = true;
   while (pos < p.size()) {
     std::size_t end = p.find('/', pos);
     if (end == std::string::npos) end = p.size();
-    std::string name = p.substr(pos, end - pos);
+    const std::string ansi = p.substr(pos, end - pos);
     pos = end + 1;
-    if (name.empty()) continue;
+    if (ansi.empty()) continue;
+    std::string name = AnsiToUtf8(ansi);
     if (resolving && name != "." && name != "..") {
       struct stat st;
       if (::lstat(Join(out, name).c_str(), &st) != 0) {
-        const int err = errno;
         std::optional<std::string> other;
-        if (err == ENOENT) other = FindOtherCase(out, name);
+        if (errno == ENOENT) other = FindOtherCase(out, ansi);
         if (other)
           name = *other;
         else
@@ -257,7 +282,11 @@ int RenameByLink(const std::string& from, const std::string& to) {
 bool PosixFileSystem::FileExists(const std::string& path) {
   if (path.empty()) return false;
   struct stat st;
-  return ::stat(ToPosixPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  try {
+    return ::stat(ToPosixPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  } catch (const VbError&) {
+    return false;  // a name that cannot exist
+  }
 }
 
 bool PosixFileSystem::FileExistsAnyAttributes(const std::string& path) {
@@ -334,7 +363,7 @@ void PosixFileSystem::Rename(const std::string& from, const std::string& to) {
   std::string dst = ToPosixPath(to);
   // The new name may be the same file in another case: then only the
   // spelling changes, as on Windows.
-  const std::string written = NameOf(Slashes(to));
+  const std::string written = AnsiToUtf8(NameOf(Slashes(to)));
   struct stat dst_st;
   if (NameOf(dst) != written && ::lstat(dst.c_str(), &dst_st) == 0 && dst_st.st_dev == sst.st_dev &&
       dst_st.st_ino == sst.st_ino)
@@ -387,7 +416,7 @@ std::string PosixFileSystem::CurrentDirectory() {
   for (;;) {
     if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
       buffer.resize(std::strlen(buffer.c_str()));
-      return buffer;
+      return Utf8ToAnsi(buffer);
     }
     if (errno != ERANGE)
       throw VbError(errPathNotFound, std::string("getcwd: ") + std::strerror(errno));

@@ -1,7 +1,9 @@
 // The process and the system around it on Linux: the environment, the
 // all-users documents folder under $PUBLIC, the system directory under
 // $windir, the shell's "open", the one-instance lock, the executable's own
-// name and folder, and the user's decimal separator.
+// name and folder, and the user's decimal separator. Text crosses to the
+// agent in Windows-1252, as the ANSI functions of Windows give it, and goes
+// back to the system as UTF-8.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -19,6 +21,7 @@
 #include <iostream>
 
 #include "ports/linux/posix/Posix.h"
+#include "shell/Vb.h"
 
 extern char** environ;
 
@@ -84,7 +87,7 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
-// A program found along $PATH, or "".
+// A program found along $PATH, or "". The name is Windows-1252 text.
 std::string FindOnPath(const std::string& name) {
   std::string path = EnvOrEmpty("PATH");
   if (path.empty()) path = "/usr/local/bin:/usr/bin:/bin";
@@ -94,7 +97,12 @@ std::string FindOnPath(const std::string& name) {
     if (end == std::string::npos) end = path.size();
     const std::string dir = end > pos ? path.substr(pos, end - pos) : ".";
     pos = end + 1;
-    const std::string candidate = ToPosixPath(dir + "/" + name);
+    std::string candidate;
+    try {
+      candidate = ToPosixPath(Utf8ToAnsi(dir) + "/" + name);
+    } catch (const VbError&) {
+      continue;  // a folder the agent's text cannot name
+    }
     struct stat st;
     if (::stat(candidate.c_str(), &st) == 0 && IsExecutableFile(st)) return Absolute(candidate);
   }
@@ -293,7 +301,7 @@ std::string PosixSystem::EnvironmentEntry(int index) {
   if (index < 1) throw VbError(errInvalidCall, "environment index below 1");
   if (environ == nullptr) return std::string();
   for (int i = 1; environ[i - 1] != nullptr; ++i)
-    if (i == index) return environ[i - 1];
+    if (i == index) return Utf8ToAnsi(environ[i - 1]);
   return std::string();
 }
 
@@ -302,17 +310,22 @@ bool PosixSystem::GetSpecialFolderPath(int csidl, char* buffer260, bool create) 
   buffer260[0] = '\0';
   if (csidl != csidlCommonDocuments) return false;
   // The all-users documents lie under %PUBLIC% on Windows.
-  const std::string pub = EnvOrEmpty("PUBLIC");
-  const std::string folder =
-      ToPosixPath(pub.empty() ? std::string("/home/Public/Documents") : pub + "/Documents");
+  const std::string pub = Utf8ToAnsi(EnvOrEmpty("PUBLIC"));
+  std::string folder;
+  try {
+    folder = ToPosixPath(pub.empty() ? std::string("/home/Public/Documents") : pub + "/Documents");
+  } catch (const VbError&) {
+    return false;
+  }
   if (create) MakeFolders(folder);
-  if (!IsFolder(folder) || folder.size() >= maxPath) return false;
-  std::memcpy(buffer260, folder.c_str(), folder.size() + 1);
+  const std::string ansi = Utf8ToAnsi(folder);
+  if (!IsFolder(folder) || ansi.size() >= maxPath) return false;
+  std::memcpy(buffer260, ansi.c_str(), ansi.size() + 1);
   return true;
 }
 
 unsigned PosixSystem::GetSystemDirectory(char* buffer, unsigned size) {
-  const std::string windir = EnvOrEmpty("windir");
+  const std::string windir = Utf8ToAnsi(EnvOrEmpty("windir"));
   if (windir.empty()) return 0;
   const std::string dir = windir + "\\system32";
   // Too small a buffer: the size needed, NUL included, and nothing written.
@@ -327,34 +340,37 @@ std::intptr_t PosixSystem::ShellExecute(Handle, const std::string& verb, const s
   if (!verb.empty() && !SameIgnoringAsciiCase(verb, "open")) return shellNoAssociation;
   if (file.empty()) return shellFileNotFound;
 
-  const std::string dir = directory.empty() ? std::string() : Absolute(ToPosixPath(directory));
-  if (!dir.empty() && !IsFolder(dir)) return shellPathNotFound;
-
   // A relative name is looked for in the given folder, then in the
   // current one, then (a bare name) along the path.
-  std::string f = file;
-  for (char& c : f)
-    if (c == '\\') c = '/';
-  std::string target;
+  std::string dir, target;
   struct stat st;
-  if (f[0] == '/') {
-    target = ToPosixPath(f);
-  } else {
-    std::vector<std::string> candidates;
-    if (!dir.empty()) candidates.push_back(ToPosixPath(dir + "/" + f));
-    candidates.push_back(Absolute(ToPosixPath(f)));
-    for (const std::string& c : candidates)
-      if (::stat(c.c_str(), &st) == 0) {
-        target = c;
-        break;
-      }
-    if (target.empty() && f.find('/') == std::string::npos) target = FindOnPath(f);
-    if (target.empty()) target = candidates.front();
+  try {
+    dir = directory.empty() ? std::string() : Absolute(ToPosixPath(directory));
+    if (!dir.empty() && !IsFolder(dir)) return shellPathNotFound;
+    const bool absolute = file[0] == '/' || file[0] == '\\' || (file.size() >= 2 && file[1] == ':');
+    if (absolute) {
+      target = ToPosixPath(file);
+    } else {
+      std::vector<std::string> candidates;
+      if (!dir.empty()) candidates.push_back(Absolute(ToPosixPath(directory + "\\" + file)));
+      candidates.push_back(Absolute(ToPosixPath(file)));
+      for (const std::string& c : candidates)
+        if (::stat(c.c_str(), &st) == 0) {
+          target = c;
+          break;
+        }
+      if (target.empty() && file.find_first_of("/\\") == std::string::npos)
+        target = FindOnPath(file);
+      if (target.empty()) target = candidates.front();
+    }
+  } catch (const VbError& e) {
+    return e.number == errPathNotFound ? shellPathNotFound : shellFileNotFound;
   }
   if (::stat(target.c_str(), &st) != 0) return ShellResultFor(errno);
 
+  const std::vector<std::string> args = SplitWindowsArguments(AnsiToUtf8(parameters));
   if (IsExecutableFile(st) || MakeProgramRunnable(target, st))
-    return ShellResultFor(SpawnDetached(target, SplitWindowsArguments(parameters), dir));
+    return ShellResultFor(SpawnDetached(target, args, dir));
   // A document or folder goes to the desktop's opener.
   const std::string opener = FindOnPath("xdg-open");
   if (opener.empty()) return shellNoAssociation;
@@ -395,7 +411,7 @@ std::string PosixSystem::AppPath() {
   const std::size_t slash = exe.rfind('/');
   if (slash == std::string::npos) return std::string();
   if (slash == 0) return "/";
-  return exe.substr(0, slash);
+  return Utf8ToAnsi(exe.substr(0, slash));
 }
 
 std::string PosixSystem::AppExeName() {
@@ -404,7 +420,7 @@ std::string PosixSystem::AppExeName() {
   std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return name;
+  return Utf8ToAnsi(name);
 }
 
 std::string PosixSystem::CommandLine() {
@@ -413,7 +429,7 @@ std::string PosixSystem::CommandLine() {
     if (i > 0) line += ' ';
     line += args_[i];
   }
-  return line;
+  return Utf8ToAnsi(line);
 }
 
 std::string PosixSystem::DecimalSeparator() {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "Machine.h"
 #include "TestServer.h"
@@ -135,6 +136,32 @@ TEST_F(RunTest, ApplyStepOnDiskRestoresTheProductAndStopsAtAReadOnlyOldCopy) {
   EXPECT_EQ(Slurp(OnDisk("x.dat")), "x in place");
   EXPECT_EQ(Slurp(OnDisk("x.dat.old")), "older x");
   EXPECT_EQ(Slurp(OnDisk("x.dat.remove")), "new x");
+  ExpectOutcome(a, false);
+}
+
+// Rows that Windows refuses: a placeholder the agent does not know (its text
+// is no folder name) and a drive without a link. They fail and write nothing
+// anywhere; an accented name (Windows-1252 in the list) finds its UTF-8 file
+// in another case and replaces it, keeping it as ".old".
+TEST_F(RunTest, RowsWindowsRefusesFailAndAnAccentedNameIsReplaced) {
+  setenv("XDG_CONFIG_HOME", (m.root + "/config").c_str(), 1);  // no drive links
+  Put(OnDisk("CAFF\xC3\x88.DAT"), "caff\xC3\xA8 di ieri");
+  m.WriteList({Line("R", "y.dat", "y", "TMPPATH-\\y.dat"), Line("", "x.dat", "x", "Q:\\Dati\\x.dat"),
+               Line("", "caffe.dat", "nuovo", Dati("Caff\xE8.dat"))});
+  const auto tree = [this] {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(m.root))
+      if (!e.is_directory())
+        files[std::filesystem::relative(e.path(), m.root).string()] = Slurp(e.path().string());
+    return files;
+  };
+  Agent a(m);
+  auto expected = tree();
+  Run(a);
+  expected.erase("Dati/CAFF\xC3\x88.DAT");
+  expected["Dati/Caff\xC3\xA8.dat"] = "nuovo";
+  expected["Dati/Caff\xC3\xA8.dat.old"] = "caff\xC3\xA8 di ieri";
+  EXPECT_EQ(tree(), expected);
   ExpectOutcome(a, false);
 }
 

@@ -1,0 +1,236 @@
+#include "tests/contract/FileSystemContract.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <tuple>
+
+#include "shell/Vb.h"
+#include "tests/ErrorOf.h"
+
+namespace ovlu::contract {
+
+namespace fs = std::filesystem;
+
+fs::path FileSystemPlace::NewFolder() {
+  static std::atomic<int> serial{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  fs::path folder = fs::temp_directory_path() /
+                    ("ovlu-fs-" + std::to_string(stamp) + "-" + std::to_string(++serial));
+  fs::create_directories(folder);
+  return folder;
+}
+
+FileSystemPlace::~FileSystemPlace() {
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(folder, ec))
+    fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  fs::remove_all(folder, ec);
+}
+
+void FileSystemPlace::MakeFolder(const std::string& relative) {
+  std::string utf8 = AnsiToUtf8(relative);
+  std::replace(utf8.begin(), utf8.end(), '\\', '/');
+  fs::create_directories(folder / fs::path(std::u8string(utf8.begin(), utf8.end())));
+}
+
+Files FileSystemPlace::Contents() const {
+  Files files;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    if (!e.is_regular_file()) continue;
+    const std::u8string rel = fs::relative(e.path(), folder).generic_u8string();
+    std::string name = Utf8ToAnsi(std::string(rel.begin(), rel.end()));
+    std::replace(name.begin(), name.end(), '/', '\\');
+    std::ostringstream bytes;
+    bytes << std::ifstream(e.path(), std::ios::binary).rdbuf();
+    files[name] = bytes.str();
+  }
+  return files;
+}
+
+namespace {
+
+const unsigned char* Bytes(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+// A path under the place's folder, or the path itself when it names a drive.
+std::string At(const FileSystemPlace& place, const std::string& rel) {
+  return rel.size() >= 2 && rel[1] == ':' ? rel : place.root + "\\" + rel;
+}
+
+// Writes through the implementation in pieces of 1024 bytes, as downloads
+// do; the file comes back closed.
+std::unique_ptr<BinaryFile> Write(FileSystem& fs, const std::string& path, const std::string& bytes,
+                                  bool truncate = true) {
+  auto file = fs.OpenBinaryWrite(path, truncate);
+  for (std::size_t at = 0; at < bytes.size(); at += 1024)
+    file->Write(Bytes(bytes) + at, std::min<std::size_t>(1024, bytes.size() - at));
+  file->Close();
+  return file;
+}
+
+std::string Read(FileSystem& fs, const std::string& path) {
+  const std::vector<unsigned char> bytes = fs.ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// A place holding these files, written through the implementation.
+std::unique_ptr<FileSystemPlace> Holding(const FileSystemMaker& maker, const Files& files) {
+  auto place = maker.make();
+  for (const auto& [rel, bytes] : files) {
+    const std::size_t slash = rel.rfind('\\');
+    if (slash != std::string::npos) place->MakeFolder(rel.substr(0, slash));
+    Write(place->Fs(), At(*place, rel), bytes);
+  }
+  return place;
+}
+
+// Bytes that differ from one position to the next, so that a piece written
+// at the wrong offset shows.
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+TEST_P(FileSystemContract, NamesAreFoundWithoutRegardToCaseAndFoldersAreNoFiles) {
+  const Files before = {
+      {"Dati\\Citt\xE0.dat", "c"}, {"Dati\\Tabelle.DAT", "t"}, {"Dati\\Sub\\x", "x"}};
+  auto place = Holding(GetParam(), before);
+  FileSystem& fs = place->Fs();
+  const std::pair<const char*, bool> rows[] = {
+      {"dati\\CITT\xC0.DAT", true}, {"DATI\\tabelle.dat", true}, {"Dati\\SUB\\X", true},
+      {"Dati\\Sub", false},         {"Dati\\nope.dat", false},   {"Dati\\nodir\\x", false},
+      {"Dati\\Citt?.dat", false},   {"Dati\\*.dat", false},      {"Q:\\Dati\\Tabelle.dat", false},
+  };
+  for (const auto& [rel, file] : rows) {
+    EXPECT_EQ(fs.FileExists(At(*place, rel)), file) << rel;
+    EXPECT_EQ(fs.FileExistsAnyAttributes(At(*place, rel)), file) << rel;
+  }
+  EXPECT_FALSE(fs.FileExists(""));
+  EXPECT_EQ(Read(fs, At(*place, "DATI\\citt\xC0.dat")), "c");
+  // A new name keeps its spelling, in the folder that exists.
+  Write(fs, At(*place, "DATI\\SUB\\Caff\xE8.Dat"), "n");
+  fs.Rename(At(*place, "dati\\tabelle.dat"), At(*place, "DATI\\SUB\\T.dat"));
+  fs.Delete(At(*place, "DATI\\CITT\xC0.DAT"));
+  EXPECT_EQ(
+      place->Contents(),
+      (Files{{"Dati\\Sub\\Caff\xE8.Dat", "n"}, {"Dati\\Sub\\T.dat", "t"}, {"Dati\\Sub\\x", "x"}}));
+}
+
+// Each call on a fresh folder with the same files; "ro" is read-only.
+TEST_P(FileSystemContract, CallsFailWithTheErrorWindowsGivesAndChangeNothingThen) {
+  enum Op { Rename, Delete, Read, Write, Create, GetAttr, SetAttr };
+  const Files before = {
+      {"a", "1"}, {"b.TXT", "2"}, {"Citt\xE0.dat", "3"}, {"ro", "4"}, {"Sub\\x", "5"}};
+  // The call, its path (and new name), the error.
+  const std::tuple<Op, const char*, const char*, int> rows[] = {
+      {Rename, "a", "B.txt", errFileExists},
+      {Rename, "a", "CITT\xC0.DAT", errFileExists},
+      {Rename, "missing", "c", errFileNotFound},
+      {Rename, "nodir\\a", "c", errPathNotFound},
+      {Rename, "a", "nodir\\a", errPathNotFound},
+      {Rename, "a", "a<b", errPathFileAccess},
+      {Delete, "ro", nullptr, errPathFileAccess},
+      {Delete, "missing", nullptr, errFileNotFound},
+      {Delete, "nodir\\x", nullptr, errPathNotFound},
+      {Delete, "Sub", nullptr, errPathFileAccess},
+      {Read, "missing", nullptr, errFileNotFound},
+      {Read, "nodir\\x", nullptr, errPathNotFound},
+      {Read, "Sub", nullptr, errPathFileAccess},
+      {Write, "ro", nullptr, errPathFileAccess},
+      {Write, "Sub", nullptr, errPathFileAccess},
+      {Write, "nodir\\x", nullptr, errPathNotFound},
+      {Write, "Q:\\Dati\\x", nullptr, errPathNotFound},
+      {Write, "<TMPPATH>y.dat", nullptr, errPathFileAccess},
+      {Write, "a>b", nullptr, errPathFileAccess},
+      {Write, "a|b", nullptr, errPathFileAccess},
+      {Write, "a\"b", nullptr, errPathFileAccess},
+      {Write, "a?", nullptr, errPathFileAccess},
+      {Write, "a*", nullptr, errPathFileAccess},
+      {Write, "a\x01", nullptr, errPathFileAccess},
+      {Create, "B.txt", nullptr, errFileExists},
+      {Create, "x<y", nullptr, errPathFileAccess},
+      {GetAttr, "missing", nullptr, errFileNotFound},
+      {SetAttr, "missing", nullptr, errFileNotFound}};
+  for (const auto& [op, path, to, error] : rows) {
+    SCOPED_TRACE(std::string(path) + (to ? std::string(" -> ") + to : ""));
+    auto place = Holding(GetParam(), before);
+    FileSystem& fs = place->Fs();
+    fs.SetAttributes(At(*place, "ro"), attrReadOnly);
+    const std::string p = At(*place, path);
+    const std::function<void()> calls[] = {[&, to = to] { fs.Rename(p, At(*place, to)); },
+                                           [&] { fs.Delete(p); },
+                                           [&] { fs.ReadAll(p); },
+                                           [&] { fs.OpenBinaryWrite(p, false)->Close(); },
+                                           [&] { fs.CreateTextFile(p, "new"); },
+                                           [&] { fs.GetAttributes(p); },
+                                           [&] { fs.SetAttributes(p, attrArchive); }};
+    EXPECT_EQ(ErrorOf(calls[op]), error);
+    EXPECT_EQ(place->Contents(), before);
+    fs.SetAttributes(At(*place, "ro"), attrArchive);
+  }
+}
+
+TEST_P(FileSystemContract, BinaryWriteStartsAtTheFirstByte) {
+  // The file before (none: a new one), whether it is emptied, what is written, the file after.
+  const std::tuple<std::optional<std::string>, bool, std::string, std::string> rows[] = {
+      {"abcdef", false, "XY", "XYcdef"},
+      {"abcdef", true, "", ""},
+      {"0123456789", true, std::string("ab\r\n\0z", 6), std::string("ab\r\n\0z", 6)},
+      {std::string(300000, 'o'), false, Pattern(200000),
+       Pattern(200000) + std::string(100000, 'o')},
+      {std::nullopt, true, Pattern(65536 * 3 + 7), Pattern(65536 * 3 + 7)},
+      {std::nullopt, false, "", ""},
+  };
+  for (const auto& [before, truncate, written, after] : rows) {
+    SCOPED_TRACE(written.size());
+    auto place = Holding(GetParam(), before ? Files{{"Sub\\f.remove", *before}} : Files{});
+    place->MakeFolder("Sub");
+    FileSystem& fs = place->Fs();
+    auto file = Write(fs, At(*place, "SUB\\F.remove"), written, truncate);
+    file->Close();
+    EXPECT_EQ(ErrorOf([&] { file->Write(Bytes("z"), 1); }), errInvalidCall);
+    // A new file keeps the name as written; an existing one its own.
+    EXPECT_EQ(place->Contents(), (Files{{before ? "Sub\\f.remove" : "Sub\\F.remove", after}}));
+    EXPECT_EQ(Read(fs, At(*place, "sub\\f.REMOVE")), after);
+  }
+  // A file dropped unclosed, as a failed download leaves it, holds what was written.
+  auto place = GetParam().make();
+  place->Fs().OpenBinaryWrite(At(*place, "drop"), true)->Write(Bytes("kept"), 4);
+  EXPECT_EQ(place->Contents(), (Files{{"drop", "kept"}}));
+}
+
+// Read-only is kept by every implementation; a file that reads back as
+// hidden or system is no file for FileExists, but is for the other lookup.
+TEST_P(FileSystemContract, AttributesAndTextFiles) {
+  auto place = Holding(GetParam(), {{"f", "x"}});
+  place->MakeFolder("folder");
+  FileSystem& fs = place->Fs();
+  const std::string f = At(*place, "F");
+  EXPECT_EQ(fs.GetAttributes(f) & attrReadOnly, 0u);
+  EXPECT_NE(fs.GetAttributes(At(*place, "FOLDER")) & attrDirectory, 0u);
+  for (unsigned attributes : {attrReadOnly | attrHidden | attrSystem | attrArchive,
+                              unsigned{attrReadOnly}, attrHidden | attrArchive}) {
+    SCOPED_TRACE(attributes);
+    fs.SetAttributes(f, attributes);
+    const unsigned got = fs.GetAttributes(f);
+    EXPECT_EQ(got & (attrReadOnly | attrDirectory), attributes & attrReadOnly);
+    EXPECT_EQ(fs.FileExists(f), (got & (attrHidden | attrSystem)) == 0);
+    EXPECT_TRUE(fs.FileExistsAnyAttributes(f));
+  }
+  fs.SetAttributes(f, attrArchive);
+  EXPECT_EQ(ErrorOf([&] { fs.Delete(f); }), 0);
+
+  const std::string text = "<a>\r\n  \xE8\r\n</a>";  // written as given, no conversion
+  fs.CreateTextFile(At(*place, "x.exe.manifest"), text);
+  EXPECT_EQ(place->Contents(), (Files{{"x.exe.manifest", text}}));
+}
+
+}  // namespace
+}  // namespace ovlu::contract

@@ -1,0 +1,52 @@
+// What every FileSystem gives the agent, whichever system it runs on: one
+// suite, instantiated by the test program of each implementation (the POSIX
+// one, the Win32 one under Wine, the core tests' machine) over a fresh folder
+// of its own, so that the machine the core is tested on cannot drift from
+// the real file layers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "platform/Host.h"
+
+namespace ovlu::contract {
+
+// Files by path relative to the folder ("Sub\name", Windows-1252), with their bytes.
+using Files = std::map<std::string, std::string>;
+
+// One implementation over an empty folder of its own, removed with it (read-only files too).
+struct FileSystemPlace {
+  virtual ~FileSystemPlace();
+  virtual FileSystem& Fs() = 0;
+  // A new empty folder under the system's temporary folder.
+  static std::filesystem::path NewFolder();
+  void MakeFolder(const std::string& relative);
+  // Every file under the folder as it lies there (names in UTF-8 on disk).
+  Files Contents() const;
+
+  std::filesystem::path folder;
+  std::string root;  // the folder as the implementation names it, without a final "\"
+};
+
+struct FileSystemMaker {
+  std::string name;
+  std::function<std::unique_ptr<FileSystemPlace>()> make;
+};
+
+// Shown by name in the test list.
+inline void PrintTo(const FileSystemMaker& maker, std::ostream* out) { *out << maker.name; }
+
+class FileSystemContract : public ::testing::TestWithParam<FileSystemMaker> {};
+
+inline std::string MakerName(const ::testing::TestParamInfo<FileSystemMaker>& info) {
+  return info.param.name;
+}
+
+}  // namespace ovlu::contract
