@@ -24,7 +24,8 @@ void HeadlessWindow::Unload() {
 }
 
 void HeadlessWindow::SetCaption(Control c, const std::string& text) {
-  if (model_.SetCaption(c, text)) captionHistory[c].push_back(text);
+  model_.SetCaption(c, text);
+  captionHistory[c].push_back(text);
 }
 
 void HeadlessWindow::SetEnabled(Control c, bool enabled) {

@@ -91,7 +91,7 @@ class HeadlessWindow : public Window {
   // What happened.
   std::vector<Box> boxes;
   std::vector<Message> messages;
-  std::map<Control, std::vector<std::string>> captionHistory;  // each new caption
+  std::map<Control, std::vector<std::string>> captionHistory;  // every caption written
   std::vector<int> pointerHistory;
   std::map<Control, int> timerEnables;  // how often each timer was switched on
   int showCount = 0;

@@ -266,17 +266,19 @@ TEST_F(WindowContract, APumpWithNothingDueCostsNextToNothing) {
   w.SetCaption(LabelST, "0 bytes di 1234567 bytes");
   w.SetProgressValue(50);
   const int kPumps = 100000;
-  const auto start = Clock::now();
+  Clock::duration pumping{};
   for (int i = 0; i < kPumps; ++i) {
     // What a chunk of a transfer does when nothing it shows has changed.
     w.SetCaption(LabelST, "0 bytes di 1234567 bytes");
     w.SetProgressValue(50);
+    const auto start = Clock::now();
     w.DoEvents();
+    pumping += Clock::now() - start;
   }
-  const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  const double us = std::chrono::duration<double, std::micro>(pumping).count();
   rig->OnPump(nullptr);
-  EXPECT_EQ(turns, kPumps);  // the transfer gets every turn
-  EXPECT_LT(us / kPumps, 5.0);
+  EXPECT_EQ(turns, kPumps);     // the transfer gets every turn
+  EXPECT_LT(us / kPumps, 2.0);  // a round of the event loop costs several microseconds
   EXPECT_EQ(rig->Drawn(LabelST), "0 bytes di 1234567 bytes");
 }
 
