@@ -23,6 +23,7 @@ struct HeadlessRig : WindowRig {
   std::string Drawn(Control c) override { return w.Caption(c); }
   std::string DrawnCell(int row, int subItem) override { return w.SubItem(row, subItem); }
   double DrawnBar() override { return w.ProgressValue() / w.ProgressMax(); }
+  std::optional<std::array<int, 4>> DrawnRect(Control) override { return std::nullopt; }
 
   HeadlessWindow w;
   std::deque<Control> clicks;

@@ -4,13 +4,26 @@
 // feeds it input as a person would.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shell/Window.h"
 
 namespace ovlu::contract {
+
+// Stands for the agent's main form: counts the events the window hands over.
+struct CountingEvents : FormEvents {
+  int activate = 0, get = 0, chiudi = 0, closeBox = 0, timer1 = 0, timeOut = 0;
+  void Form_Activate() override { ++activate; }
+  void cmdGET_Click() override { ++get; }
+  void CmdChiudi_Click() override { ++chiudi; }
+  void Form_CloseBox() override { ++closeBox; }
+  void Timer1_Timer() override { ++timer1; }
+  void TimerTimeOut_Timer() override { ++timeOut; }
+};
 
 struct WindowRig {
   virtual ~WindowRig() = default;
@@ -27,6 +40,9 @@ struct WindowRig {
   virtual std::string Drawn(Control c) = 0;
   virtual std::string DrawnCell(int row, int subItem) = 0;
   virtual double DrawnBar() = 0;
+  // Left, top, width and height in pixels within the control's container
+  // (the form: its client size); none for a window without a screen.
+  virtual std::optional<std::array<int, 4>> DrawnRect(Control c) = 0;
 };
 
 // Made by each platform's test program; the window comes without a form

@@ -20,16 +20,6 @@ namespace {
 using enum Control;
 using Clock = std::chrono::steady_clock;
 
-struct CountingEvents : FormEvents {
-  int activate = 0, get = 0, chiudi = 0, closeBox = 0, timer1 = 0, timeOut = 0;
-  void Form_Activate() override { ++activate; }
-  void cmdGET_Click() override { ++get; }
-  void CmdChiudi_Click() override { ++chiudi; }
-  void Form_CloseBox() override { ++closeBox; }
-  void Timer1_Timer() override { ++timer1; }
-  void TimerTimeOut_Timer() override { ++timeOut; }
-};
-
 class WindowContract : public testing::Test {
  protected:
   void SetUp() override { w.Load(&events); }
@@ -75,6 +65,22 @@ TEST_F(WindowContract, LoadGivesTheDesignState) {
     EXPECT_EQ(w.ColumnWidth(column), kFileListColumns[column - 1].twips);
   EXPECT_EQ(w.RowCount(), 0);
   EXPECT_EQ(w.SelectedRow(), 0);
+}
+
+TEST_F(WindowContract, ControlsSitAtTheirDesignPlaceInPixels) {
+  // 15 twips to the pixel at 96 dots per inch.
+  const std::pair<Control, std::array<int, 4>> cases[] = {
+      {MainForm, {0, 0, 536, 378}},        {Picture1, {4, 3, 130, 364}},
+      {LblMesg, {4, 178, 126, 67}},        {LabelTitle, {151, 16, 371, 31}},
+      {FileList, {152, 54, 375, 201}},     {LabelStatus1, {206, 106, 185, 32}},
+      {Label3, {152, 255, 140, 17}},       {LabelST, {152, 273, 378, 16}},
+      {ProgressBar1, {147, 293, 380, 20}}, {cmdGET, {149, 339, 258, 30}},
+      {CmdChiudi, {419, 339, 108, 30}},    {Frame1, {642, 28, 469, 20}},
+      {LabelFName, {5, 193, 604, 15}},     {LabelFS, {72, 178, 271, 15}}};
+  for (const auto& [c, rect] : cases) {
+    const auto drawn = rig->DrawnRect(c);
+    if (drawn) EXPECT_EQ(*drawn, rect) << ControlName(c);
+  }
 }
 
 TEST_F(WindowContract, MisusesRaiseOneErrorEverywhereAndChangeNothing) {
