@@ -64,12 +64,10 @@ class FormModel {
   const std::string& SubItem(int row, int subItem) const;
   void SelectRow(int row);
   int SelectedRow() const;
-  void Picked(int row) { selected_ = row; }  // the user selected another row
   bool SetRowSmallIcon(int row, int image);
   int RowSmallIcon(int row) const;
   bool BindSmallIcons();
   bool IconsBound() const { return iconsBound_; }
-  const Row& RowAt(int row) const;
 
   // A message sent to a control. decoded is false for one that the agent's
   // windows do not interpret (result 0); otherwise result is the message's
@@ -97,6 +95,7 @@ class FormModel {
  private:
   static constexpr Handle kFirstHandle = 0x10010;
   static int Index(Control c) { return static_cast<int>(c); }
+  const Row& RowAt(int row) const;
   Row& RowRef(int row);
   static void CheckSubItem(int subItem);
 

@@ -6,7 +6,6 @@
 #include <array>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "shell/FormModel.h"
 
