@@ -1,5 +1,7 @@
 #include "catalogue/UpdateList.h"
 
+#include <iterator>
+
 #include "shell/Globals.h"
 #include "shell/Vb.h"
 
@@ -42,15 +44,30 @@ std::string GetDestFileName(const std::string& tag) {
   return Mid(tag, 10);
 }
 
+int PathPlaceholderIndex(const std::string& tag) {
+  const std::string name = Left(tag, 7);
+  for (std::size_t i = 0; i < std::size(kPathPlaceholders); ++i)
+    if (name == kPathPlaceholders[i]) return static_cast<int>(i);
+  return -1;
+}
+
 std::string ConvertPathTag(const std::string& tag) {
-  const std::string key = "<" + Left(tag, 7) + ">";
-  if (key == "<APPPATH>") return Sys().AppPath() + "\\";
-  if (key == "<SYSPATH>") return G().EnvWindir + "\\" + "system" + "\\";
-  if (key == "<S32PATH>") return G().EnvWindir + "\\" + "system32" + "\\";
-  if (key == "<WINPATH>") return G().EnvWindir + "\\";
-  if (key == "<WOSPATH>") return G().EnvSystemDrive + "\\";
-  if (key == "<ARCPATH>") return G().DataFolder + "\\";
-  return key;
+  switch (PathPlaceholderIndex(tag)) {
+    case 0:
+      return Sys().AppPath() + "\\";
+    case 1:
+      return G().EnvWindir + "\\system\\";
+    case 2:
+      return G().EnvWindir + "\\system32\\";
+    case 3:
+      return G().EnvWindir + "\\";
+    case 4:
+      return G().EnvSystemDrive + "\\";
+    case 5:
+      return G().DataFolder + "\\";
+    default:
+      return "<" + Left(tag, 7) + ">";
+  }
 }
 
 std::string FileKind(const std::string& fileName) {
@@ -68,92 +85,113 @@ std::string ReceivedFileName(const UpdateItem& item) {
   return name + ".remove";
 }
 
-namespace {
-
-// Reads text lines as the list file is read: a line ends at CR or CR LF; a
-// LF alone stays in the line. Reading past the end is an error.
-class LineReader {
- public:
-  explicit LineReader(const std::vector<unsigned char>& bytes) : b_(bytes) {}
-  bool Eof() const { return pos_ >= b_.size(); }
-  std::string ReadLine() {
-    if (Eof()) throw VbError(errInputPastEnd, "Input past end of file");
-    std::size_t start = pos_;
-    while (pos_ < b_.size() && b_[pos_] != '\r') ++pos_;
-    std::string line(b_.begin() + static_cast<std::ptrdiff_t>(start),
-                     b_.begin() + static_cast<std::ptrdiff_t>(pos_));
-    if (pos_ < b_.size()) {
-      ++pos_;  // the CR
-      if (pos_ < b_.size() && b_[pos_] == '\n') ++pos_;
+std::vector<std::string> ListLines(const std::vector<unsigned char>& bytes) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    std::size_t end = pos;
+    while (end < bytes.size() && bytes[end] != '\r') ++end;
+    lines.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(end));
+    pos = end;
+    if (pos < bytes.size()) {
+      ++pos;  // the CR
+      if (pos < bytes.size() && bytes[pos] == '\n') ++pos;
     }
-    ++number_;
-    return line;
   }
-  int Number() const { return number_; }
+  return lines;
+}
 
- private:
-  const std::vector<unsigned char>& b_;
-  std::size_t pos_ = 0;
-  int number_ = 0;
-};
-
-void ScanLine(const std::string& line, UpdateItem& r) {
-  std::int32_t sourceCounter = -1;
+LineScan ScanListLine(const std::string& line) {
+  // A tag is an action when a "<v-" starts at or after its "<", a source
+  // when a "<s-" does: both hold exactly for the tags up to the last one.
+  const std::size_t lastV = line.rfind("<v-");
+  const std::size_t lastS = line.rfind("<s-");
+  LineScan out;
   std::size_t p = 1;
   for (;;) {
-    std::size_t lt = InStr(p, line, "<");
-    std::size_t s = InStr(p, line, "<s-");
-    std::size_t v = InStr(p, line, "<v-");
-    std::size_t gt = InStr(p, line, ">");
-    if (lt == 0 || gt == 0) break;
-    const long long len = static_cast<long long>(gt) - static_cast<long long>(lt) - 1;
-    const std::string t = MidLen(line, static_cast<long long>(lt) + 1, len);
-    if (v != 0) {
-      r.Action = Mid(t, 3);
-    } else if (s != 0) {
-      ++sourceCounter;
-      r.Sources.Redim(sourceCounter);
-      UpdateSource& src = r.Sources[sourceCounter];
-      src.Url = Mid(t, 3);
+    const std::size_t lt = InStr(p, line, "<");
+    const std::size_t gt = InStr(p, line, ">");
+    if (lt == 0 || gt == 0) {
+      if (gt == 0) out.openLt = static_cast<int>(lt);
+      return out;
+    }
+    if (gt < lt) {
+      out.strayGt = static_cast<int>(gt);
+      return out;
+    }
+    ListTag& t = out.tags.emplace_back();
+    t.column = static_cast<int>(lt);
+    t.text = line.substr(lt, gt - lt - 1);
+    if (lastV != std::string::npos && lt <= lastV + 1)
+      t.kind = TagKind::Action;
+    else if (lastS != std::string::npos && lt <= lastS + 1)
+      t.kind = TagKind::Source;
+    else if (t.text.find('-') != std::string::npos)
+      t.kind = TagKind::Placeholder;
+    else
+      t.kind = TagKind::Path;
+    p = gt + 1;
+  }
+}
+
+namespace {
+
+void ApplyTag(const ListTag& t, UpdateItem& r) {
+  switch (t.kind) {
+    case TagKind::Action:
+      r.Action = Mid(t.text, 3);
+      break;
+    case TagKind::Source: {
+      const auto last = static_cast<std::int32_t>(r.Sources.size());
+      r.Sources.Redim(last);
+      UpdateSource& src = r.Sources[last];
+      src.Url = Mid(t.text, 3);
       src.Server = GetServerPart(src.Url);
       r.FileName = GetLastPart(src.Url, "/");
-    } else if (InStr(1, t, "-") != 0) {
-      r.DestName = GetDestFileName(t);
-      r.DestFolder = ConvertPathTag(t);
-    } else {
-      r.DestName = GetLastPart(t, "\\");
-      r.DestFolder = GetFolderPart(t);
+      break;
     }
-    p = gt + 1;
+    case TagKind::Placeholder:
+      r.DestName = GetDestFileName(t.text);
+      r.DestFolder = ConvertPathTag(t.text);
+      break;
+    case TagKind::Path:
+      r.DestName = GetLastPart(t.text, "\\");
+      r.DestFolder = GetFolderPart(t.text);
+      break;
   }
 }
 
 }  // namespace
 
 void ParseUpdateList(const std::vector<unsigned char>& bytes, UpdateItemArray& items,
-                     ParseStop* stop, std::vector<int>* recordLines) {
-  LineReader in(bytes);
+                     ListReading* reading) {
+  if (reading) *reading = ListReading();
+  std::vector<std::string> lines = ListLines(bytes);
+  ParseStop stop;
+  if (lines.empty()) stop = {"the file is empty", 0};
   std::int32_t counter = -1;
-  try {
-    do {
-      std::string line = in.ReadLine();
-      if (!line.empty()) {
-        ++counter;
-        items.Redim(counter);
-        if (recordLines) recordLines->push_back(in.Number());
-        ScanLine(line, items[counter]);
-      }
-    } while (!in.Eof());
-  } catch (const VbError& e) {
-    if (stop) {
-      stop->line = in.Number();
-      if (e.number == errInputPastEnd)
-        stop->reason = "the file is empty";
-      else if (e.number == errInvalidCall)
-        stop->reason = "a \">\" comes before the next \"<\"";
-      else
-        stop->reason = e.what();
+  for (std::size_t n = 0; n < lines.size() && stop.reason.empty(); ++n) {
+    if (lines[n].empty()) continue;
+    const int lineNumber = static_cast<int>(n) + 1;
+    ++counter;
+    items.Redim(counter);
+    LineScan scan = ScanListLine(lines[n]);
+    try {
+      for (const ListTag& t : scan.tags) ApplyTag(t, items[counter]);
+    } catch (const VbError& e) {
+      stop = {e.what(), lineNumber};  // the host could not give a folder
     }
+    if (scan.strayGt != 0 && stop.reason.empty())
+      stop = {"a \">\" comes before the next \"<\"", lineNumber};
+    if (reading) {
+      reading->recordLines.push_back(lineNumber);
+      reading->scans.push_back(std::move(scan));
+    }
+  }
+  if (reading) {
+    reading->lines = std::move(lines);
+    reading->stop = std::move(stop);
   }
 }
 

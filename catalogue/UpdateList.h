@@ -52,22 +52,55 @@ using UpdateItemArray = GrowArray<UpdateItem>;
 
 // Reads the file named by UpdateListPath into UpdateItems.
 void ReadUpdateList();
-// Parses list bytes into items, as ReadUpdateList does with the file's
-// content. Stops quietly at the first error, keeping what was read. When
-// stop is given it receives why and where the parse stopped early (empty
-// reason when it reached the end).
+
+// The lines of a list as the agent reads them: a line ends at CR or CR LF; a
+// LF alone stays in the line. No lines for an empty file.
+std::vector<std::string> ListLines(const std::vector<unsigned char>& bytes);
+
+// A tag's kind is given by what follows it in its line: every tag up to the
+// last "<v-" is an action, every later one up to the last "<s-" a source, and
+// of the rest a tag with a "-" names a placeholder, one without a plain path.
+enum class TagKind { Action, Source, Placeholder, Path };
+struct ListTag {
+  int column = 0;  // 1-based position of its "<" in the line
+  TagKind kind = TagKind::Path;
+  std::string text;  // between "<" and ">"
+};
+// The tags of one line in order, and where the scan ended before the line did.
+struct LineScan {
+  std::vector<ListTag> tags;
+  int strayGt = 0;  // column of a ">" that comes before the next "<": the list ends there
+  int openLt = 0;   // column of a "<" with no ">" after it: ignored
+};
+LineScan ScanListLine(const std::string& line);
+
+// Why and where the parse stopped early: empty reason when it reached the end.
 struct ParseStop {
   std::string reason;
   int line = 0;  // 1-based physical line
 };
+// What the parser read, for tools that explain a list.
+struct ListReading {
+  std::vector<std::string> lines;  // every line of the file, also those after a stop
+  std::vector<int> recordLines;    // the line of each record
+  std::vector<LineScan> scans;     // the scan of each record's line
+  ParseStop stop;
+};
+// Parses list bytes into items, as ReadUpdateList does with the file's
+// content. Stops quietly at the first error, keeping what was read.
 void ParseUpdateList(const std::vector<unsigned char>& bytes, UpdateItemArray& items,
-                     ParseStop* stop = nullptr, std::vector<int>* recordLines = nullptr);
+                     ListReading* reading = nullptr);
 
 std::string GetLastPart(const std::string& text, const std::string& separator);
 std::string GetFolderPart(const std::string& text);
 std::string GetServerPart(const std::string& url);
 std::string GetDestFileName(const std::string& tag);
 std::string ConvertPathTag(const std::string& tag);
+// The placeholders in the order ConvertPathTag compares them, and the index
+// of the one the first seven characters of a tag name (-1 for none).
+inline constexpr const char* kPathPlaceholders[] = {"APPPATH", "SYSPATH", "S32PATH",
+                                                    "WINPATH", "WOSPATH", "ARCPATH"};
+int PathPlaceholderIndex(const std::string& tag);
 
 // Row text of the file list for a published file name.
 std::string FileKind(const std::string& fileName);

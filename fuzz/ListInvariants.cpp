@@ -172,22 +172,67 @@ std::string ItemFailure(const UpdateItem& r) {
   return std::string();
 }
 
+// The parser's scan of a line: each tag is the text from the next "<" to the
+// next ">", an action when a "<v-" follows at or after it, else a source when
+// a "<s-" does, else a placeholder when it holds a "-"; the scan ends at the
+// first ">" before the next "<" or at a "<" without a ">".
+std::string ScanFailure(const std::string& line, const LineScan& scan, const UpdateItem& r) {
+  std::size_t end = 0;  // just after the previous tag
+  std::size_t sources = 0;
+  for (const ListTag& t : scan.tags) {
+    const std::size_t at = static_cast<std::size_t>(t.column) - 1;
+    if (line.find('<', end) != at || line.find('>', at) != at + t.text.size() + 1 ||
+        line.compare(at + 1, t.text.size(), t.text) != 0)
+      return "a tag is not the text between the next \"<\" and the next \">\"";
+    const bool action = line.find("<v-", at) != std::string::npos;
+    const bool source = !action && line.find("<s-", at) != std::string::npos;
+    const TagKind kind = action             ? TagKind::Action
+                         : source           ? TagKind::Source
+                         : Has(t.text, '-') ? TagKind::Placeholder
+                                            : TagKind::Path;
+    if (t.kind != kind)
+      return "the tag at column " + std::to_string(t.column) + " has the wrong kind";
+    sources += source ? 1 : 0;
+    end = at + t.text.size() + 2;
+  }
+  if (sources != r.Sources.size()) return "not one source per source tag";
+  const std::size_t lt = line.find('<', end);
+  const std::size_t gt = line.find('>', end);
+  const int strayGt = lt != std::string::npos && gt < lt ? static_cast<int>(gt) + 1 : 0;
+  const int openLt =
+      lt != std::string::npos && gt == std::string::npos ? static_cast<int>(lt) + 1 : 0;
+  if (scan.strayGt != strayGt || scan.openLt != openLt) return "the scan ends in the wrong place";
+  return std::string();
+}
+
 }  // namespace
 
 bool IsJson(const std::string& text) { return JsonReader(text).Document(); }
 
 std::string ListInvariantFailure(const std::vector<unsigned char>& bytes) {
   UpdateItemArray items;
-  ParseStop stop;
-  std::vector<int> lines;
-  ParseUpdateList(bytes, items, &stop, &lines);
+  ListReading reading;
+  ParseUpdateList(bytes, items, &reading);
+  const std::vector<int>& lines = reading.recordLines;
+  const ParseStop& stop = reading.stop;
+  const std::vector<std::string>& raw = reading.lines;
 
-  if (items.size() != lines.size()) return "not one line number per record";
+  if (items.size() != lines.size() || reading.scans.size() != lines.size())
+    return "not one line number and one scan per record";
   if (items.Sized() != (items.size() > 0)) return "an array without elements counts as sized";
+
+  // The lines are the bytes cut at each CR or CR LF.
+  std::string joined;
+  for (std::size_t k = 0; k < raw.size(); ++k) {
+    if (Has(raw[k], '\r')) return "a line holds a CR";
+    joined += raw[k];
+    if (joined.size() < bytes.size()) joined += '\r';
+    if (joined.size() < bytes.size() && bytes[joined.size()] == '\n') joined += '\n';
+  }
+  if (joined != std::string(bytes.begin(), bytes.end())) return "the lines are not the file";
 
   // The records are the non-empty lines, in order, up to the line where the
   // reading stopped.
-  const std::vector<std::string> raw = SplitAgentLines(bytes);
   std::vector<int> expected;
   for (std::size_t k = 0; k < raw.size(); ++k) {
     if (raw[k].empty()) continue;
@@ -201,7 +246,10 @@ std::string ListInvariantFailure(const std::vector<unsigned char>& bytes) {
     return "the reading stopped on a line that made no record";
 
   for (std::size_t i = 0; i < items.size(); ++i) {
-    const std::string f = ItemFailure(items[static_cast<std::int32_t>(i)]);
+    const UpdateItem& r = items[static_cast<std::int32_t>(i)];
+    std::string f = ItemFailure(r);
+    if (f.empty())
+      f = ScanFailure(raw[static_cast<std::size_t>(lines[i]) - 1], reading.scans[i], r);
     if (!f.empty()) return "record " + std::to_string(i) + ": " + f;
   }
 

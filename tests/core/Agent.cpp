@@ -8,54 +8,60 @@ namespace ovlu::test {
 
 void ScriptedInet::OpenURL(const std::string& url) {
   log.push_back("probe " + url);
-  if (unreachable.count(url)) throw VbError(errTransfer, "Cannot connect");
+  InetControl::OpenURL(url);
+}
+
+void ScriptedInet::SetRequestTimeout(int seconds) {
+  log.push_back("timeout " + std::to_string(seconds));
+  InetControl::SetRequestTimeout(seconds);
+}
+
+void ScriptedInet::SetProtocol(int protocol) {
+  log.push_back("protocol " + std::to_string(protocol));
+  InetControl::SetProtocol(protocol);
 }
 
 void ScriptedInet::Execute(const std::string& url, const std::string& operation) {
-  if (executing_) throw VbError(errTransfer, "Still executing last request");
+  if (StillExecuting()) throw VbError(errTransfer, "Still executing last request");
   log.push_back(operation + " " + url);
-  auto it = replies.find(url);
-  Reply reply = it == replies.end() ? Reply{} : it->second;
-  reply.fails |= it == replies.end();
-  Serve(reply);
-  pending_ = {
-      icResolvingHost,     icHostResolved,     icConnecting,
-      icConnected,         icRequesting,       icRequestSent,
-      icReceivingResponse, icResponseReceived, current_.fails ? icError : icResponseCompleted};
-  executing_ = true;
+  InetControl::Execute(url, operation);
 }
 
-void ScriptedInet::Serve(const Reply& reply) {
-  current_ = reply;
-  if (!current_.omitLength)
-    current_.headers.try_emplace("Content-Length", std::to_string(reply.body.size()));
+void ScriptedInet::Open(const std::string& url) {
+  url_ = url;
+  answered_ = false;
   sent_ = 0;
 }
 
-std::string ScriptedInet::GetHeader(const std::string& name) {
-  for (const auto& [key, value] : current_.headers)
-    if (LCase(key) == LCase(name)) return value;
-  return std::string();
-}
-
-std::vector<unsigned char> ScriptedInet::GetChunk(int size, int) {
-  if (sent_ >= current_.breakAt) throw VbError(errTransfer, "Connection reset");
-  const std::size_t n = std::min({static_cast<std::size_t>(size), std::size_t(1024),
-                                  current_.body.size() - sent_, current_.breakAt - sent_});
-  const auto from = current_.body.begin() + static_cast<std::ptrdiff_t>(sent_);
+void ScriptedInet::Drive() {
+  if (url_.empty()) return;
+  if (unreachable.count(url_)) {
+    OnConnecting();
+    OnEnd("Cannot connect");
+    url_.clear();
+    return;
+  }
+  if (!answered_) {
+    answered_ = true;
+    const auto it = replies.find(url_);
+    reply_ = it != replies.end() ? it->second : Reply{"not found\n", {}, false, false};
+    std::string head;
+    for (const auto& [name, value] : reply_.headers) head += name + ": " + value + "\r\n";
+    if (!reply_.omitLength && !reply_.headers.count("Content-Length"))
+      head += "Content-Length: " + std::to_string(reply_.body.size()) + "\r\n";
+    OnRequestSent();
+    OnResponse();
+    OnHeaders(it == replies.end() ? 404 : reply_.fails ? 500 : 200, head);
+  }
+  if (!WantsBody()) return;
+  const std::size_t end = std::min(reply_.body.size(), reply_.breakAt);
+  const std::size_t n = std::min(end - sent_, Room());
+  OnBody(reinterpret_cast<const unsigned char*>(reply_.body.data()) + sent_, n);
   sent_ += n;
-  return std::vector<unsigned char>(from, from + static_cast<std::ptrdiff_t>(n));
-}
-
-void ScriptedInet::Pump() {
-  if (!executing_ || inHandler_ || pending_.empty()) return;
-  const std::int16_t state = pending_.front();
-  pending_.pop_front();
-  raised.push_back(state);
-  inHandler_ = true;
-  if (StateChanged) StateChanged(state);
-  inHandler_ = false;
-  if (pending_.empty()) executing_ = false;
+  if (sent_ == end) {
+    OnEnd(end < reply_.body.size() ? "Connection reset" : "");
+    url_.clear();
+  }
 }
 
 Agent::Agent() : form(window, inet) {
@@ -65,7 +71,12 @@ Agent::Agent() : form(window, inet) {
        {DataFolder(), sys.appPath, sys.systemDirectory, fs.currentDirectory})
     fs.MakeFolder(folder);
   window.manualTimers = true;
-  window.onPump = [this] { inet.Pump(); };
+  window.onPump = [this] { inet.Poll(); };
+  inet.SetPump([this] { window.DoEvents(); });
+  inet.StateChanged = [this, handler = inet.StateChanged](std::int16_t state) {
+    inet.raised.push_back(state);
+    handler(state);
+  };
 }
 
 Agent::~Agent() {

@@ -12,54 +12,47 @@
 #include "ports/headless/HeadlessWindow.h"
 #include "shell/MainForm.h"
 #include "tests/core/TestHost.h"
-#include "transfer/Inet.h"
+#include "transfer/InetControl.h"
 
 namespace ovlu::test {
 
-// A transfer control that answers from a script, for tests of the run's own
-// logic; real HTTP is covered by the end-to-end tests. It keeps the contract
-// of the real controls: states are raised one per event pump, only while the
-// window lets events run; StillExecuting stays true until the completion
-// handler has returned; GetChunk hands out at most 1024 bytes and the size
-// asked, and an empty chunk at the end.
-class ScriptedInet : public Inet {
+// The transfer control with a scripted network under it, for tests of the
+// run's own logic: the states, redirects, time-out and end of a body come
+// from the same InetControl as on every platform, so the script cannot
+// drift from the real controls. Every URL answers at once; a URL without a
+// reply answers 404, and a server in unreachable refuses the connection.
+class ScriptedInet : public InetControl {
  public:
   struct Reply {
     std::string body;
     std::map<std::string, std::string> headers;  // a Content-Length is added when absent
     bool omitLength = false;
-    bool fails = false;                     // raises icError instead of icResponseCompleted
-    std::size_t breakAt = std::size_t(-1);  // GetChunk fails once this many bytes went out
+    bool fails = false;                     // answers 500
+    std::size_t breakAt = std::size_t(-1);  // the connection breaks after this many bytes
   };
 
   void OpenURL(const std::string& url) override;
-  void SetRequestTimeout(int seconds) override {
-    log.push_back("timeout " + std::to_string(seconds));
-  }
-  bool StillExecuting() override { return executing_; }
-  void SetProtocol(int protocol) override { log.push_back("protocol " + std::to_string(protocol)); }
+  void SetRequestTimeout(int seconds) override;
+  void SetProtocol(int protocol) override;
   void Execute(const std::string& url, const std::string& operation) override;
-  std::string GetHeader(const std::string& name) override;
-  std::vector<unsigned char> GetChunk(int size, int dataType) override;
 
-  // Makes this the response being read, as if its request had just been
-  // answered (for tests that raise the completion themselves).
-  void Serve(const Reply& reply);
-  // Raises the next state of the running request; the window calls it on
-  // every event pump.
-  void Pump();
-
-  std::map<std::string, Reply> replies;  // by URL; an unknown URL fails
-  std::set<std::string> unreachable;     // servers whose probe fails
+  std::map<std::string, Reply> replies;  // by URL
+  std::set<std::string> unreachable;     // URLs (servers) that refuse the connection
   std::vector<std::string> log;          // "probe S", "timeout N", "protocol N", "GET U"
-  std::vector<std::int16_t> raised;
+  std::vector<std::int16_t> raised;      // every state, as the handler got it
+
+ protected:
+  void Open(const std::string& url) override;
+  void Close() override { url_.clear(); }
+  void Drive() override;
+  void WaitForIo(int) override {}
+  std::string Resolve(const std::string&, const std::string& location) override { return location; }
 
  private:
-  Reply current_;
+  std::string url_;  // of the connection, "" for none
+  bool answered_ = false;
+  Reply reply_;
   std::size_t sent_ = 0;
-  std::deque<std::int16_t> pending_;
-  bool executing_ = false;
-  bool inHandler_ = false;
 };
 
 struct Agent {

@@ -131,7 +131,14 @@ TEST(RunFailureTest, FailedFilesKeepTheListForAnotherRun) {
       {"cut short", 4000, 1500, false, false, 6, {"100%:1", "51%:0", "100%:1"}},
       // A progress bar cannot have a maximum of 0: an empty file never arrives.
       {"zero bytes", 0, kNoSource, false, false, 6, {"100%:1", "0%:0", "100%:1"}},
-      {"server unreachable", 4000, kNoSource, false, true, 1, {":0", ":0", ":0"}},
+      // The probe's name lookup marks the row before the connection fails.
+      {"server unreachable",
+       4000,
+       kNoSource,
+       false,
+       true,
+       1,
+       {"Server non disponibile.:0", ":0", ":0"}},
       // A record without a source ends the downloads.
       {"no source", kNoSource, kNoSource, false, false, 2, {"100%:1", ":0", ":0"}},
   };

@@ -8,16 +8,32 @@ end of file (the test process closed the pipe or died) or on SIGTERM.
 Every connection carries one request and is closed after the response.
 With --log FILE every request is also written to FILE as /__requests lists it.
 
+With --tls DIR it also serves HTTPS on two more ports, from certificates it
+makes in DIR with openssl: one signed by a test authority (DIR/ca.pem), one
+self-signed that nothing vouches for. A TLS connection is closed without
+the close notice, as many servers do.
+
+With --run COMMAND... it runs the command, with OVLU_TEST_HTTP,
+OVLU_TEST_HTTPS, OVLU_TEST_HTTPS_UNTRUSTED (root URLs) and OVLU_TEST_CA in
+its environment, and exits with its status.
+
 Routes (query parameters may be combined where it makes sense):
 
   /                          200 with a short text body
+  /                          the same as a redirect to itself when the Host is
+                             "localhost" (a server whose root redirects)
   /file/NAME                 the file NAME of the served directory
+  /gen/N                     N bytes of the test pattern: byte i is
+                             (7 * i + 13 * (i >> 10)) mod 256
       status=N               answer with status N (the file, or a text, as body)
       rate=B                 send the body at about B bytes per second
       cut=N                  close the connection after N body bytes
       extra=N                send N bytes more than the Content-Length says
       chunked=1              chunked transfer coding, no Content-Length
       nolength=1             no Content-Length, the body ends with the close
+      length=TEXT            TEXT as the Content-Length, whatever the body
+      reset=N                reset the connection after N body bytes
+      keepopen=1             keep the connection open after the body
       stall=headers          send the headers, then nothing
       stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
@@ -31,7 +47,12 @@ import argparse
 import http.server
 import os
 import signal
+import socket
 import socketserver
+import ssl
+import struct
+import subprocess
+import sys
 import threading
 import time
 import urllib.parse
@@ -86,10 +107,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             request_log.append("GET " + self.path)
             if self.server.log:
                 print(request_log[-1], file=self.server.log, flush=True)
-        if url.path == "/":
+        host = (self.headers.get("Host") or "").split(":")[0]
+        if url.path == "/" and host == "localhost":
+            self.answer(302, [("Location", "/")], b"")
+        elif url.path == "/":
             self.answer(200, body=b"ovlu test server\n")
         elif url.path.startswith("/file/"):
             self.serve_file(urllib.parse.unquote(url.path[len("/file/"):]), query)
+        elif url.path.startswith("/gen/") and url.path[5:].isdigit():
+            self.serve_body(200, pattern(int(url.path[5:])), query)
         elif url.path in ("/redirect", "/loop"):
             to = query.get("to", "/") if url.path == "/redirect" else "/loop"
             self.answer(int(query.get("code", "302")), [("Location", to)], b"")
@@ -97,22 +123,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(404, body=b"not found\n")
 
     def serve_file(self, name, query):
+        root = self.server.root
+        path = os.path.normpath(os.path.join(root, name))
+        if path.startswith(root + os.sep) and os.path.isfile(path):
+            with open(path, "rb") as f:
+                self.serve_body(200, f.read(), query)
+        else:
+            self.serve_body(404, ("no file %s\n" % name).encode(), query)
+
+    def serve_body(self, status, body, query):
         stall = query.get("stall")
         if stall == "accept":
             return self.wait_for_close()
-        root = self.server.root
-        path = os.path.normpath(os.path.join(root, name))
-        status = int(query.get("status", "200"))
-        if path.startswith(root + os.sep) and os.path.isfile(path):
-            with open(path, "rb") as f:
-                body = f.read()
-        else:
-            body = ("no file %s\n" % name).encode()
-            status = 404 if status == 200 else status
+        status = int(query.get("status", status)) if status == 200 else status
         chunked = query.get("chunked") == "1"
         headers = [("Content-Type", "application/octet-stream")]
         if chunked:
             headers.append(("Transfer-Encoding", "chunked"))
+        elif "length" in query:
+            headers.append(("Content-Length", query["length"]))
         elif query.get("nolength") != "1":
             headers.append(("Content-Length", len(body)))
         self.answer(status, headers)
@@ -120,7 +149,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.wait_for_close()
 
         payload = body + bytes((i * 7 + 3) & 0xFF for i in range(int(query.get("extra", "0"))))
-        ends = [int(query[k]) for k in ("cut", "stallafter") if k in query]
+        ends = [int(query[k]) for k in ("cut", "stallafter", "reset") if k in query]
         payload = payload[:min(ends)] if ends else payload
         rate = int(query.get("rate", "0"))
         if chunked:
@@ -131,8 +160,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(b"0\r\n\r\n")
         else:
             paced_send(self.wfile, payload, rate)
-        if "stallafter" in query:
+        if "stallafter" in query or query.get("keepopen") == "1":
             self.wait_for_close()
+        elif "reset" in query:
+            self.wfile.flush()
+            # Long enough for the client to take what was sent (a reset drops
+            # what it has not read yet), shorter than its quiet end.
+            time.sleep(0.1)
+            # A linger time of 0 makes the close send a reset.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+
+
+def pattern(n):
+    return bytes((7 * i + 13 * (i >> 10)) & 0xFF for i in range(n))
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -155,18 +197,73 @@ def watch_stdin():
     os._exit(0)
 
 
+class TlsServer(Server):
+    def get_request(self):
+        sock, address = super().get_request()
+        sock.settimeout(10)
+        try:
+            return self.context.wrap_socket(sock, server_side=True), address
+        except (OSError, ssl.SSLError):
+            sock.close()
+            raise
+
+
+def make_certificates(folder):
+    """A test authority and a server certificate it signed, and one that
+    signed itself; all for 127.0.0.1 and localhost."""
+    def openssl(*args):
+        subprocess.run(["openssl", *args], check=True, cwd=folder,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The address as a DNS name too: Wine matches a host against DNS names only.
+    names = "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost"
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    openssl("req", "-x509", *key, "-days", "2", "-subj", "/CN=OVLU test authority",
+            "-keyout", "ca.key", "-out", "ca.pem")
+    openssl("req", *key, "-subj", "/CN=127.0.0.1", "-keyout", "server.key", "-out", "server.csr")
+    with open(os.path.join(folder, "names.ext"), "w") as f:
+        f.write(names + "\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "names.ext", "-out", "server.pem")
+    openssl("req", "-x509", *key, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", names,
+            "-keyout", "self.key", "-out", "self.pem")
+
+
+def serve(server_class, root, log, context=None):
+    server = server_class(("127.0.0.1", 0), Handler)
+    server.root = root
+    server.log = log
+    server.context = context
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True, help="directory of the served files")
+    parser.add_argument("--root", default=".", help="directory of the served files")
     parser.add_argument("--log", help="file that gets each request as /__requests lists it")
+    parser.add_argument("--tls", help="directory for the certificates of the HTTPS ports")
+    parser.add_argument("--run", nargs=argparse.REMAINDER, help="command to run, then exit")
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-    server = Server(("127.0.0.1", 0), Handler)
-    server.root = os.path.normpath(os.path.abspath(args.root))
-    server.log = open(args.log, "a") if args.log else None
-    print("PORT %d" % server.server_address[1], flush=True)
+    root = os.path.normpath(os.path.abspath(args.root))
+    log = open(args.log, "a") if args.log else None
+    urls = {"OVLU_TEST_HTTP": "http://127.0.0.1:%d" % serve(Server, root, log)}
+    print("PORT %s" % urls["OVLU_TEST_HTTP"].rsplit(":", 1)[1], flush=True)
+    if args.tls:
+        folder = os.path.abspath(args.tls)
+        os.makedirs(folder, exist_ok=True)
+        make_certificates(folder)
+        for name, cert in (("OVLU_TEST_HTTPS", "server"), ("OVLU_TEST_HTTPS_UNTRUSTED", "self")):
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(os.path.join(folder, cert + ".pem"),
+                                    os.path.join(folder, cert + ".key"))
+            urls[name] = "https://127.0.0.1:%d" % serve(TlsServer, root, log, context)
+        urls["OVLU_TEST_CA"] = os.path.join(folder, "ca.pem")
+    if args.run:
+        sys.exit(subprocess.run(args.run, env=dict(os.environ, **urls)).returncode)
     threading.Thread(target=watch_stdin, daemon=True).start()
-    server.serve_forever()
+    while True:
+        time.sleep(3600)
 
 
 if __name__ == "__main__":

@@ -106,11 +106,12 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        "<v-S><s-http://srv/c.dll>\r\n"
        "<v-S><s-http://srv/d.dll><APPPATH-\\>\r\n"
        "<V-S><s-http://srv/e.dll><APPPATH-\\e.dll>\r\n"
-       "   \r\n",
+       "   \r\n"
+       "<v-S><s-http://srv/f.dll><APPPATH-\\f.dll><C:\\f.dll> <x\r\n",
        {"\"server\":\"ftp://srv\"", "\"received\":\"" + appFolder_ + "\\\\A.DLL.remove\"",
         "\"destination\":\"\",\"received\":\".remove\"", "\"destName\":\"\"",
         "\"action\":\"\",\"sources\":[{\"url\":\"S\",\"server\":\"\"},",
-        "\"kind\":\"Accessorio\",\"destination\":\"\""},
+        "\"kind\":\"Accessorio\",\"destination\":\"\"", "\"destination\":\"C:\\\\f.dll\""},
        {{"1", "the source \"ftp://srv/a.dll\" is not an http or https URL"},
         {"1", "the action \"X\" is not \"R\", \"E\" or \"S\""},
         {"2", "the source \"http://srv\" has no \"/\" after its host"},
@@ -122,7 +123,9 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
         {"5", "the source \"S\" is not an http or https URL"},
         {"5", "the file is fetched from the first source, but its name \"e.dll\""},
         {"5", "the record has no action"},
-        {"6", "the line holds no tag, yet it makes a record"}}},
+        {"6", "the line holds no tag, yet it makes a record"},
+        {"7:42", "another destination tag \"<C:\\f.dll>\": it replaces"},
+        {"7:53", "the line ends inside the tag \"<x\" (no \">\" follows)"}}},
       {"Windows-1252 names and JSON escapes",
        "<v-S><s-http://srv/Caff\xE8.dll><APPPATH-\\Caff\xE8.dll>\r\n"
        "<v-R><s-http://srv/Perch\xE9\x80.dat><C:\\Citt\xE0\\Perch\xE9\x80.dat>\r\n"

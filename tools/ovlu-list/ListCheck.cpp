@@ -11,15 +11,6 @@ namespace ovlu::listcheck {
 
 namespace {
 
-const char* const kPlaceholders[] = {"APPPATH", "SYSPATH", "S32PATH",
-                                     "WINPATH", "WOSPATH", "ARCPATH"};
-
-bool IsPlaceholder(const std::string& name) {
-  for (const char* p : kPlaceholders)
-    if (name == p) return true;
-  return false;
-}
-
 std::string AsciiUpper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -101,68 +92,20 @@ std::string Plural(long n, const std::string& what) {
 
 std::string ShownTag(const std::string& text) { return Shown("<" + text + ">"); }
 
-enum class TagKind { Action, Source, Placeholder, Path };
-
-struct Tag {
-  std::size_t lt = 0;  // position of its "<"
-  std::string text;    // between "<" and ">"
-  TagKind kind = TagKind::Path;
-};
-
-struct LineTags {
-  std::vector<Tag> tags;
-  std::size_t strayGt = 0;  // a ">" before the next "<": the reading ends there
-  std::size_t openLt = 0;   // a "<" with no ">" after it
-};
-
-// The tags of a line, found and told apart exactly as the parser's scan does:
-// the kind of a tag depends on what follows it in the line.
-LineTags FindTags(const std::string& line) {
-  LineTags out;
-  std::size_t p = 1;
-  for (;;) {
-    const std::size_t lt = InStr(p, line, "<");
-    const std::size_t gt = InStr(p, line, ">");
-    if (lt == 0 || gt == 0) {
-      out.openLt = gt == 0 ? lt : 0;
-      break;
-    }
-    if (gt < lt) {
-      out.strayGt = gt;
-      break;
-    }
-    Tag t;
-    t.lt = lt;
-    t.text = line.substr(lt, gt - lt - 1);
-    if (InStr(p, line, "<v-") != 0)
-      t.kind = TagKind::Action;
-    else if (InStr(p, line, "<s-") != 0)
-      t.kind = TagKind::Source;
-    else if (t.text.find('-') != std::string::npos)
-      t.kind = TagKind::Placeholder;
-    else
-      t.kind = TagKind::Path;
-    out.tags.push_back(std::move(t));
-    p = gt + 1;
-  }
-  return out;
-}
-
 bool IsDestination(TagKind k) { return k == TagKind::Placeholder || k == TagKind::Path; }
 
 // True when the destination folder of the record came from a known
 // placeholder, that is from this machine rather than from the list.
-bool FolderFromMachine(const LineTags& lt) {
-  for (auto it = lt.tags.rbegin(); it != lt.tags.rend(); ++it) {
-    if (!IsDestination(it->kind)) continue;
-    return it->kind == TagKind::Placeholder && IsPlaceholder(Left(it->text, 7));
-  }
+bool FolderFromMachine(const LineScan& scan) {
+  for (auto it = scan.tags.rbegin(); it != scan.tags.rend(); ++it)
+    if (IsDestination(it->kind))
+      return it->kind == TagKind::Placeholder && PathPlaceholderIndex(it->text) >= 0;
   return false;
 }
 
 std::string PlaceholderNames() {
   std::string s;
-  for (const char* p : kPlaceholders) s += (s.empty() ? "" : ", ") + std::string(p);
+  for (const char* p : kPathPlaceholders) s += (s.empty() ? "" : ", ") + std::string(p);
   return s;
 }
 
@@ -170,92 +113,92 @@ class Checker {
  public:
   explicit Checker(CheckedList& out) : out_(out) {}
 
-  void Warn(int line, std::size_t column, std::string text) {
-    out_.warnings.push_back({line, static_cast<int>(column), std::move(text)});
+  void Warn(int line, int column, std::string text) {
+    out_.warnings.push_back({line, column, std::move(text)});
   }
 
-  void CheckTags(int line, const std::string& raw, const LineTags& lt) {
+  void CheckTags(int line, const std::string& raw, const LineScan& scan) {
     int actionTags = 0;
     int destinationTags = 0;
-    for (const Tag& t : lt.tags) {
+    for (const ListTag& t : scan.tags) {
       switch (t.kind) {
         case TagKind::Action:
           if (StartsWith(t.text, "v-")) {
             if (++actionTags > 1)
-              Warn(line, t.lt,
+              Warn(line, t.column,
                    "another action tag " + ShownTag(t.text) +
                        ": it replaces the action given before it");
           } else if (StartsWith(t.text, "s-")) {
-            Warn(line, t.lt,
+            Warn(line, t.column,
                  "the source tag " + ShownTag(t.text) +
                      " comes before a \"<v-\" tag, so it is read as the action: "
                      "it adds no source; write the action tag first");
           } else {
-            Warn(line, t.lt,
+            Warn(line, t.column,
                  "the tag " + ShownTag(t.text) +
                      " comes before a \"<v-\" tag, so it is read as the action");
           }
           break;
         case TagKind::Source:
           if (!StartsWith(t.text, "s-"))
-            Warn(line, t.lt,
+            Warn(line, t.column,
                  "the tag " + ShownTag(t.text) +
                      " comes before a \"<s-\" tag, so it is read as a source");
           break;
         case TagKind::Placeholder:
         case TagKind::Path:
           if (++destinationTags > 1)
-            Warn(line, t.lt,
+            Warn(line, t.column,
                  "another destination tag " + ShownTag(t.text) +
                      ": it replaces the destination given before it");
           if (t.kind == TagKind::Placeholder) CheckPlaceholder(line, t);
           break;
       }
     }
-    if (lt.openLt != 0)
-      Warn(line, lt.openLt,
-           "the line ends inside the tag " + Shown(raw.substr(lt.openLt - 1)) +
+    if (scan.openLt != 0)
+      Warn(line, scan.openLt,
+           "the line ends inside the tag " + Shown(raw.substr(scan.openLt - 1)) +
                " (no \">\" follows): the agent ignores it");
   }
 
-  void CheckPlaceholder(int line, const Tag& t) {
+  void CheckPlaceholder(int line, const ListTag& t) {
     const std::string name = Left(t.text, 7);
     const std::string folder = "<" + name + ">";
-    if (IsPlaceholder(name)) {
+    if (PathPlaceholderIndex(name) >= 0) {
       if (Mid(t.text, 8, 2) != "-\\")
-        Warn(line, t.lt,
+        Warn(line, t.column,
              "the agent skips the two characters after " + name + " (here " +
                  Shown(Mid(t.text, 8, 2)) +
                  ", normally \"-\\\") and takes the file name from "
                  "the 10th character: " +
                  Shown(GetDestFileName(t.text)));
-    } else if (IsPlaceholder(AsciiUpper(name))) {
-      Warn(line, t.lt,
+    } else if (PathPlaceholderIndex(AsciiUpper(name)) >= 0) {
+      Warn(line, t.column,
            Shown(name) +
                " is not a placeholder: placeholders are written in capitals, so the "
                "folder is the literal text " +
                Shown(folder));
     } else if (StartsWith(t.text, "S-") || StartsWith(t.text, "V-")) {
-      Warn(line, t.lt,
+      Warn(line, t.column,
            "the tag " + ShownTag(t.text) + " is not a " + (t.text[0] == 'S' ? "source" : "action") +
                " tag (the marks \"<s-\" and \"<v-\" "
                "are lower case): it is read as a destination, with the folder " +
                Shown(folder));
     } else if (name.find_first_of("\\:") != std::string::npos) {
-      Warn(line, t.lt,
+      Warn(line, t.column,
            "the path " + Shown(t.text) +
                " contains a \"-\", so it is read as a placeholder: "
                "the folder becomes " +
                Shown(folder) + " and the file name " + Shown(GetDestFileName(t.text)));
     } else {
-      Warn(line, t.lt,
+      Warn(line, t.column,
            Shown(name) + " is not a known placeholder (" + PlaceholderNames() +
                "): the folder is the literal text " + Shown(folder));
     }
   }
 
-  void CheckRecord(int line, const LineTags& lt, const UpdateItem& item) {
-    if (lt.tags.empty() && lt.strayGt == 0) {
+  void CheckRecord(int line, const LineScan& scan, const UpdateItem& item) {
+    if (scan.tags.empty() && scan.strayGt == 0) {
       Warn(line, 0,
            "the line holds no tag, yet it makes a record, with every field empty; the download "
            "stops at a record without a source");
@@ -285,7 +228,8 @@ class Checker {
     }
 
     bool hasDestinationTag = false;
-    for (const Tag& t : lt.tags) hasDestinationTag = hasDestinationTag || IsDestination(t.kind);
+    for (const ListTag& t : scan.tags)
+      hasDestinationTag = hasDestinationTag || IsDestination(t.kind);
     if (!hasDestinationTag)
       Warn(line, 0, "the record has no destination tag: its destination is empty");
     else if (item.DestName.empty())
@@ -346,51 +290,20 @@ std::string RecordJson(int index, int line, const UpdateItem& item, bool folderF
 
 }  // namespace
 
-std::vector<std::string> SplitAgentLines(const std::vector<unsigned char>& bytes) {
-  std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    std::size_t end = pos;
-    while (end < bytes.size() && bytes[end] != '\r') ++end;
-    lines.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(end));
-    pos = end;
-    if (pos < bytes.size()) {
-      ++pos;
-      if (pos < bytes.size() && bytes[pos] == '\n') ++pos;
-    }
-  }
-  return lines;
-}
-
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (char ch : utf8) {
     const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
+    if (c == '"' || c == '\\') {
+      out += {'\\', ch};
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += {'\\', c == '\n' ? 'n' : c == '\r' ? 'r' : 't'};
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += ch;
     }
   }
   return out + "\"";
@@ -407,10 +320,11 @@ std::string FormatWarning(const std::string& fileName, const Warning& w) {
 
 CheckedList CheckList(const std::vector<unsigned char>& bytes) {
   CheckedList out;
-  ParseStop stop;
-  ParseUpdateList(bytes, out.items, &stop, &out.lines);
-
-  const std::vector<std::string> raw = SplitAgentLines(bytes);
+  UpdateItemArray items;
+  ListReading reading;
+  ParseUpdateList(bytes, items, &reading);
+  const std::vector<std::string>& raw = reading.lines;
+  const ParseStop& stop = reading.stop;
   Checker check(out);
 
   const std::string all(bytes.begin(), bytes.end());
@@ -424,21 +338,21 @@ CheckedList CheckList(const std::vector<unsigned char>& bytes) {
                "\xC3\x83\xC2\xA8)");
   }
 
-  const std::size_t count = out.items.size();
+  const std::size_t count = items.size();
   for (std::size_t i = 0; i < count; ++i) {
-    const int line = out.lines[i];
+    const int line = reading.recordLines[i];
     const std::string& text = raw[static_cast<std::size_t>(line) - 1];
-    const LineTags tags = FindTags(text);
-    const UpdateItem& item = out.items[static_cast<std::int32_t>(i)];
+    const LineScan& scan = reading.scans[i];
+    const UpdateItem& item = items[static_cast<std::int32_t>(i)];
 
     const std::size_t lf = text.find('\n');
     if (lf != std::string::npos)
-      check.Warn(line, lf + 1,
+      check.Warn(line, static_cast<int>(lf) + 1,
                  "the line holds " +
                      Plural(std::count(text.begin(), text.end(), '\n'), "line feed") +
                      " without a carriage return: the agent ends lines only at CR or CR LF, so "
                      "all of this text is one record");
-    check.CheckTags(line, text, tags);
+    check.CheckTags(line, text, scan);
 
     if (!stop.reason.empty() && stop.line == line) {
       int later = 0;
@@ -447,16 +361,16 @@ CheckedList CheckList(const std::vector<unsigned char>& bytes) {
       const std::string lost = later == 0 ? std::string("no later line holds a record")
                                           : Plural(later, "later non-empty line") +
                                                 (later == 1 ? " is" : " are") + " not read";
-      if (tags.strayGt != 0)
-        check.Warn(line, tags.strayGt,
+      if (scan.strayGt != 0)
+        check.Warn(line, scan.strayGt,
                    "this \">\" comes before the next \"<\": the agent stops reading the list "
                    "here; this record keeps only the tags before it, and " +
                        lost);
       else
         check.Warn(line, 0, "the agent stops reading the list here (" + stop.reason + "); " + lost);
     }
-    check.CheckRecord(line, tags, item);
-    out.records.push_back(RecordJson(static_cast<int>(i), line, item, FolderFromMachine(tags)));
+    check.CheckRecord(line, scan, item);
+    out.records.push_back(RecordJson(static_cast<int>(i), line, item, FolderFromMachine(scan)));
   }
 
   if (count == 0) {

@@ -1,6 +1,6 @@
-// The update-list checker: reads a list with the agent's own parser and
-// describes each record, and warns where the agent's reading is probably not
-// what the list's author meant.
+// The update-list checker: reads a list with the agent's own parser,
+// describes each record, and from the tags the parser found warns where the
+// agent's reading is probably not what the list's author meant.
 #pragma once
 
 #include <string>
@@ -17,8 +17,6 @@ struct Warning {
 };
 
 struct CheckedList {
-  UpdateItemArray items;             // exactly what the agent's parser made
-  std::vector<int> lines;            // line of each record
   std::vector<std::string> records;  // one JSON object per record
   std::vector<Warning> warnings;     // in line order
 };
@@ -27,10 +25,6 @@ struct CheckedList {
 // values DataFolder, EnvWindir and EnvSystemDrive and the host must be set)
 // and checks it.
 CheckedList CheckList(const std::vector<unsigned char>& bytes);
-
-// One line of text split as the agent reads the list: a line ends at CR or
-// CR LF; a LF alone stays in the line. No lines for an empty file.
-std::vector<std::string> SplitAgentLines(const std::vector<unsigned char>& bytes);
 
 // A JSON string literal (quotes included) of UTF-8 text.
 std::string JsonString(const std::string& utf8);

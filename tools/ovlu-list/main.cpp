@@ -8,6 +8,7 @@
 
 #include "ports/linux/posix/Posix.h"
 #include "shell/MainForm.h"
+#include "shell/Vb.h"
 #include "tools/ovlu-list/ListCheck.h"
 
 namespace {
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
     path = ovlu::G().DataFolder + "\\Updates.upd";
     shown = ovlu::ToPosixPath(path);
   } else {
-    path = files[0];
+    // The command line is UTF-8; the file layer takes the agent's ANSI text.
+    path = ovlu::Utf8ToAnsi(files[0]);
     shown = files[0];
   }
 

@@ -1,6 +1,6 @@
-// What the transfer tests share: the real libcurl transfer (with a time-out
-// that a test may shorten), the POSIX file layer, a main window wired to the
-// transfer as the program wires it, and the records of a download list.
+// What the transfer tests share: the real libcurl transfer, the POSIX file
+// layer, a main window wired to the transfer as the program wires it, and
+// the records of a download list.
 #pragma once
 
 #include <chrono>
@@ -16,18 +16,6 @@
 #include "shell/MainForm.h"
 
 namespace ovlu::nettest {
-
-// The transfer control exactly as the agent gets it, except that the
-// agent's 40 s request time-out can be turned into a few seconds so that a
-// stalled server does not hold a test for long.
-class TestInet : public CurlInet {
- public:
-  using CurlInet::CurlInet;
-  void SetRequestTimeout(int seconds) override {
-    CurlInet::SetRequestTimeout(shortSeconds > 0 && seconds == 40 ? shortSeconds : seconds);
-  }
-  int shortSeconds = 0;
-};
 
 inline char kProgram[] = "ovlu_net_tests";
 inline char* kArgv[] = {kProgram, nullptr};
@@ -48,7 +36,7 @@ struct WindowRig {
   PosixFileSystem fs;
   PosixSystem sys{1, kArgv};
   W window;
-  TestInet inet{[this] { window.DoEvents(); }};
+  CurlInet inet{[this] { window.DoEvents(); }};
   MainForm form{window, inet};
 };
 using Rig = WindowRig<HeadlessWindow>;

@@ -1,5 +1,5 @@
-// A fixed-capacity FIFO of bytes: the body bytes that libcurl has received
-// and the agent has not read yet.
+// A fixed-capacity FIFO of bytes: the body bytes that the network has
+// brought and the agent has not read yet.
 #pragma once
 
 #include <algorithm>

@@ -1,0 +1,207 @@
+// The transfer control of this platform (libcurl on Linux, WinINet under
+// Wine) under the agent's download sequence, against the test server's
+// faults: for each one the states raised, the cancel flag, the received
+// file and the row's percentage, and how long the run took. The same table
+// runs on both platforms.
+//
+// Run through the test server (ovlu_testserver.py --tls DIR --run ...),
+// which gives the server's URLs in the environment. The request time-out is
+// cut from 40 to kTimeout seconds, so that the stalled servers end soon.
+#include "InetRig.h"
+// (first: it brings the Windows headers)
+#ifdef _WIN32
+#include <wincrypt.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace ovlu::test {
+namespace {
+
+#ifdef _WIN32
+// WinINet stops reading a body at its Content-Length.
+constexpr bool kBytesBeyondLength = false;
+// WinINet reports the connection before the TLS handshake, libcurl after it.
+const std::vector<std::int16_t> kTlsRefused = {1, 2, 3, 4, 5, 9, 10};
+#else
+constexpr bool kBytesBeyondLength = true;
+const std::vector<std::int16_t> kTlsRefused = {1, 2, 3};
+#endif
+
+constexpr int kTimeout = 2;
+
+struct ShortInet : PlatformInet {
+  void SetRequestTimeout(int seconds) override {
+    PlatformInet::SetRequestTimeout(seconds == 40 ? kTimeout : seconds);
+  }
+};
+
+using States = std::vector<std::int16_t>;
+
+States Join(std::initializer_list<States> parts) {
+  States out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+// The server's /gen/N body.
+std::string Pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(7 * i + 13 * (i >> 10));
+  return s;
+}
+
+// Makes the system trust the test server's certificate authority, as a
+// customer's system trusts the authority of a real server.
+void TrustTestAuthority(const std::string& caFile) {
+#ifdef _WIN32
+  std::ifstream f("Z:" + caFile, std::ios::binary);
+  const std::string pem((std::istreambuf_iterator<char>(f)), {});
+  DWORD size = 0;
+  ASSERT_TRUE(::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                                     nullptr, nullptr));
+  std::vector<BYTE> der(size);
+  ASSERT_TRUE(::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size,
+                                     nullptr, nullptr));
+  ASSERT_TRUE(::CertAddEncodedCertificateToSystemStoreA("ROOT", der.data(), size));
+#else
+  setenv("SSL_CERT_FILE", caFile.c_str(), 1);
+#endif
+}
+
+enum Ending {
+  Read,     // read to its end: the cancel flag cleared
+  Broken,   // cut after some chunks: the flag set, the bytes written kept
+  Unread,   // the first chunk was never taken (no usable length): flag as it was, no file
+  Failed,   // ended with 11: the flag set
+  Stopped,  // the probe failed: the sequence stopped, the flag as it was
+};
+
+const States kExchange = {icResolvingHost, icHostResolved, icConnecting,        icConnected,
+                          icRequesting,    icRequestSent,  icReceivingResponse, icResponseReceived};
+const States kClose = {icDisconnecting, icDisconnected};
+const States kHop = Join({kExchange, kClose});
+const States kRead = Join({kHop, kExchange, {icResponseCompleted}, kClose});
+const States kUnread = Join({kHop, kExchange, {icResponseCompleted}});
+const States kRefusedAnswer = Join({kHop, kHop, {icError}});
+const States kNoAnswer = Join({kHop, {1, 2, 3, 4, 5, 6}, kClose, {icError}});
+
+TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
+  const std::string http = Env("OVLU_TEST_HTTP"), https = Env("OVLU_TEST_HTTPS");
+  const std::string untrusted = Env("OVLU_TEST_HTTPS_UNTRUSTED");
+  ASSERT_FALSE(http.empty() || https.empty() || untrusted.empty())
+      << "run through ovlu_testserver.py --tls DIR --run";
+  TrustTestAuthority(Env("OVLU_TEST_CA"));
+  const std::string dead = "http://127.0.0.1:9";  // the discard port: nobody listens
+  const std::string rootRedirects = "http://localhost:" + http.substr(http.rfind(':') + 1);
+  const std::string file = Pattern(10000);
+
+  struct Row {
+    const char* name;
+    std::string url;
+    States states;  // every state raised, probe included, in order
+    Ending ending;
+    std::string file;  // what the received file holds
+    std::string percent;
+    double atLeast, atMost;  // seconds the run took
+    double idleBefore = 0;   // the agent sat idle this long before the run
+  } rows[] = {
+      {"whole file", http + "/gen/10000", kRead, Read, file, "100%", 0, 1.5},
+      {"nothing listening",
+       dead + "/gen/10",
+       {1, 2, 3},
+       Stopped,
+       kNoFile,
+       "Server non disponibile.",
+       0,
+       5},
+      {"not found", http + "/none", Join({kHop, kHop, {icError}}), Failed, kNoFile, "0%", 0, 1.5},
+      {"server error", http + "/gen/10?status=500", kRefusedAnswer, Failed, kNoFile, "0%", 0, 1.5},
+      {"redirect to the file", http + "/redirect?to=/gen/10000", Join({kHop, kRead}), Read, file,
+       "100%", 0, 1.5},
+      // The request and five redirects, then no more.
+      {"redirect loop", http + "/loop", Join({kHop, kHop, kHop, kHop, kHop, kHop, kHop, {11}}),
+       Failed, kNoFile, "0%", 0, 2},
+      // The probe counts the redirect as an answer and follows nothing.
+      {"server root redirects", rootRedirects + "/gen/10000", kRead, Read, file, "100%", 0, 2},
+      {"no Content-Length", http + "/gen/10000?nolength=1", kUnread, Unread, kNoFile, "0%", 0, 1.5},
+      {"chunked", http + "/gen/10000?chunked=1", kUnread, Unread, kNoFile, "0%", 0, 1.5},
+      {"length not a number", http + "/gen/10000?length=abc", kUnread, Unread, kNoFile, "0%", 0,
+       1.5},
+      {"length beyond 2^31", http + "/gen/10000?length=2147483648", kUnread, Unread, kNoFile, "0%",
+       0, 1.5},
+      // A bar cannot have a maximum of 0: the reader stops before the file.
+      {"empty file", http + "/gen/0", kUnread, Unread, kNoFile, "0%", 0, 1.5},
+      // Three chunks written: 3072 of 10000 on the bar.
+      {"cut short", http + "/gen/10000?cut=3000", kRead, Broken, file.substr(0, 3000), "31%", 0,
+       1.5},
+      {"reset mid-body", http + "/gen/10000?reset=3000", kRead, Broken, file.substr(0, 3000), "31%",
+       0, 1.5},
+      {"reset after the whole body", http + "/gen/10000?reset=10000", kRead, Read, file, "100%", 0,
+       1.5},
+      {"kept open after the whole body", http + "/gen/10000?keepopen=1", kRead, Read, file, "100%",
+       0, 2},
+      {"body longer than its length", http + "/gen/10000?extra=3", kRead, Read,
+       kBytesBeyondLength ? file + "\x03\x0a\x11" : file, "100%", 0, 1.5},
+      {"stall before the headers", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNoFile,
+       "0%", kTimeout, kTimeout + 1.5},
+      {"stall mid-body", http + "/gen/10000?stallafter=3000", kRead, Broken, file.substr(0, 3000),
+       "31%", kTimeout, kTimeout + 1.5},
+      // Longer than the time-out in all, never silent for as long.
+      {"slow but steady", http + "/gen/4096?rate=1024", kRead, Read, Pattern(4096), "100%", 3.5, 6},
+      {"HTTPS, trusted, no close notice", https + "/gen/10000", kRead, Read, file, "100%", 0, 2},
+      {"HTTPS, untrusted", untrusted + "/gen/10000", kTlsRefused, Stopped, kNoFile,
+       "Server non disponibile.", 0, 2},
+      // The idle time does not count against the next request.
+      {"retry after idle", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kNoFile, "0%",
+       kTimeout, kTimeout + 1.5, kTimeout + 1.0},
+  };
+
+  // One control for the whole table, as the agent has one for its life.
+  ShortInet inet;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    AgentRun<> run(inet, r.url);
+    States states;
+    inet.StateChanged = [&](std::int16_t s) {
+      states.push_back(s);
+      run.form.Inet1_StateChanged(s);
+    };
+    const std::int16_t before = r.ending == Read ? vbTrue : vbFalse;
+    G().CancelRequested = before;
+    std::this_thread::sleep_for(std::chrono::duration<double>(r.idleBefore));
+    const double took = run.Run();
+
+    EXPECT_EQ(states, r.states);
+    EXPECT_EQ(G().CancelRequested, r.ending == Read                           ? vbFalse
+                                   : r.ending == Broken || r.ending == Failed ? vbTrue
+                                                                              : before);
+    const std::string got = run.File();
+    EXPECT_EQ(got.size(), r.file.size());
+    EXPECT_TRUE(got == r.file);
+    EXPECT_EQ(run.window.SubItem(1, 2), r.percent);
+    if (r.ending != Stopped) {
+      EXPECT_EQ(run.window.Caption(Control::LblMesg),
+                r.ending == Failed
+                    ? " Si sono verificati degli errori durante la ricezione dei dati."
+                    : "Download completato.");
+    }
+    EXPECT_GE(took, r.atLeast);
+    EXPECT_LE(took, r.atMost);
+    // The window's events ran all the while.
+    EXPECT_LT(run.longestWait, 0.25);
+  }
+}
+
+}  // namespace
+}  // namespace ovlu::test

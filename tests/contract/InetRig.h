@@ -1,0 +1,84 @@
+// The agent's download sequence over this platform's transfer control
+// (libcurl on Linux, WinINet on Windows), on a window (the headless one
+// unless told) and the test machine: one record fetched into C:\Dest\a.dat.remove, the window's
+// events driving the control and the control's waits running the events.
+#pragma once
+
+#ifdef _WIN32
+#include "ports/windows/WinApi.h"
+// (the Windows headers first)
+#include "ports/windows/WinInetTransfer.h"
+#else
+#include "ports/linux/net/CurlInet.h"
+#endif
+
+#include <algorithm>
+#include <chrono>
+
+#include "ports/headless/HeadlessWindow.h"
+#include "shell/Globals.h"
+#include "shell/MainForm.h"
+#include "tests/core/TestHost.h"
+
+namespace ovlu::test {
+
+#ifdef _WIN32
+using PlatformInet = win::WinInetTransfer;
+#else
+using PlatformInet = CurlInet;
+#endif
+
+using Clock = std::chrono::steady_clock;
+inline double SecondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+inline constexpr char kReceived[] = "C:\\Dest\\a.dat.remove";
+inline constexpr char kNoFile[] = "<no file>";
+
+template <class W = HeadlessWindow>
+struct AgentRun {
+  AgentRun(PlatformInet& control, const std::string& url) : inet(control) {
+    SetHost(&fs, &sys);
+    ResetProcessValues();
+    window.Load(&form);
+    window.onPump = [this] {
+      longestWait = std::max(longestWait, SecondsSince(last));
+      last = Clock::now();
+      inet.Poll();
+    };
+    inet.SetPump([this] { window.DoEvents(); });
+    fs.MakeFolder("C:\\Dest");
+    UpdateItemArray& items = G().UpdateItems;
+    items.Redim(0);
+    items[0].Sources.Redim(0);
+    items[0].Sources[0] = {url, GetServerPart(url)};
+    items[0].FileName = items[0].DestName = "a.dat";
+    items[0].DestFolder = "C:\\Dest\\";
+    window.AddRow("a.dat");
+  }
+  ~AgentRun() {
+    inet.StateChanged = nullptr;
+    inet.SetPump(nullptr);
+    window.onPump = nullptr;
+    SetHost(nullptr, nullptr);
+  }
+
+  // DownloadAllFiles; the seconds it took.
+  double Run() {
+    const auto start = last = Clock::now();
+    form.DownloadAllFiles();
+    return SecondsSince(start);
+  }
+  std::string File() { return fs.Has(kReceived) ? fs.Get(kReceived) : kNoFile; }
+
+  PlatformInet& inet;
+  TestFileSystem fs;
+  TestSystem sys;
+  W window;
+  MainForm form{window, inet};
+  double longestWait = 0;  // seconds without window events
+  Clock::time_point last = Clock::now();
+};
+
+}  // namespace ovlu::test

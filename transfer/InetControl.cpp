@@ -1,0 +1,372 @@
+#include "transfer/InetControl.h"
+
+#include <algorithm>
+
+#include "platform/Host.h"
+
+namespace ovlu {
+
+namespace {
+
+// How long a wait blocks for the network before letting window events run.
+constexpr int kWaitMs = 5;
+// With this much body buffered a Poll drives the network only once a
+// millisecond: the agent has plenty to read.
+constexpr std::size_t kLowWater = InetControl::kBufferSize / 2;
+static_assert(InetControl::kBlock <= InetControl::kBufferSize - kLowWater);
+
+std::string Trim(const std::string& s) {
+  const char* blanks = " \t\r\n";
+  const std::size_t b = s.find_first_not_of(blanks);
+  if (b == std::string::npos) return std::string();
+  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return (x | 0x20) == (y | 0x20);
+         });
+}
+
+// Value of the last header called name in a block of header lines; found
+// tells whether there was one.
+std::string HeaderValue(const std::string& block, const std::string& name, bool* found = nullptr) {
+  std::string value;
+  bool any = false;
+  for (std::size_t start = 0; start < block.size();) {
+    std::size_t end = block.find('\n', start);
+    if (end == std::string::npos) end = block.size();
+    const std::string line = block.substr(start, end - start);
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos && SameName(Trim(line.substr(0, colon)), name)) {
+      value = Trim(line.substr(colon + 1));
+      any = true;
+    }
+    start = end + 1;
+  }
+  if (found) *found = any;
+  return value;
+}
+
+// The declared length, -1 unless it is a plain decimal number.
+long long LengthOf(const std::string& text) {
+  if (text.empty() || text.size() > 18 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return -1;
+  return std::stoll(text);
+}
+
+}  // namespace
+
+void InetControl::SetRequestTimeout(int seconds) {
+  if (seconds < 0) throw VbError(errInvalidProperty, "negative time-out");
+  timeoutSeconds_ = seconds;
+}
+
+// Every request is HTTP(S), whatever the URL: the protocol is only checked.
+void InetControl::SetProtocol(int protocol) {
+  if (protocol < 0 || protocol > 5) throw VbError(errInvalidProperty, "unknown protocol");
+}
+
+// ---------------------------------------------------------------- a request
+
+void InetControl::Begin(const std::string& url, bool probe) {
+  if (executing_ || probing_) throw VbError(errTransfer, "Still executing last request");
+  probe_ = probe;
+  failed_ = answered_ = reading_ = false;
+  redirects_ = 0;
+  error_.clear();
+  events_.clear();
+  ring_.Clear();
+  StartHop(url);
+}
+
+void InetControl::StartHop(const std::string& url) {
+  url_ = url;
+  stage_ = Stage::Idle;
+  next_ = Next::None;
+  connected_ = false;
+  status_ = 0;
+  headers_.clear();
+  location_.clear();
+  length_ = -1;
+  received_ = 0;
+  bodyEnd_ = BodyEnd::None;
+  // Nothing before the request counts against it.
+  lastActivity_ = Clock::now();
+  nextStep_ = Clock::time_point{};
+  Open(url);
+  hopOpen_ = true;
+}
+
+void InetControl::Advance(Stage to) {
+  lastActivity_ = Clock::now();
+  if (to <= stage_ || stage_ >= Stage::Answered) return;
+  static const std::int16_t states[][2] = {
+      {0, 0},
+      {icResolvingHost, 0},
+      {icHostResolved, icConnecting},
+      {icConnected, icRequesting},
+      {icRequestSent, 0},
+      {icReceivingResponse, 0},
+      {icResponseReceived, 0},
+  };
+  for (int s = static_cast<int>(stage_) + 1; s <= static_cast<int>(to); ++s)
+    for (std::int16_t state : states[s])
+      if (state != 0) Raise(state);
+  stage_ = to;
+  if (to >= Stage::Connected) connected_ = true;
+}
+
+void InetControl::OnHeaders(int status, const std::string& headerBlock) {
+  if (stage_ >= Stage::Answered || next_ != Next::None) return;
+  Advance(Stage::Answered);
+  status_ = status;
+  headers_ = headerBlock;
+  if (probe_) {
+    next_ = Next::Answered;
+    return;
+  }
+  if (status >= 200 && status <= 299) {
+    length_ = LengthOf(HeaderValue(headerBlock, "Content-Length"));
+    stage_ = Stage::Body;
+    lastBody_ = Clock::now();
+    reading_ = true;
+    Raise(icResponseCompleted, true);
+    return;
+  }
+  bool hasLocation = false;
+  location_ = HeaderValue(headerBlock, "Location", &hasLocation);
+  const bool redirect =
+      status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+  next_ = redirect && hasLocation ? Next::Follow : Next::Fail;
+  if (next_ == Next::Fail) error_ = "HTTP status " + std::to_string(status);
+}
+
+void InetControl::OnBody(const unsigned char* data, std::size_t n) {
+  lastActivity_ = Clock::now();
+  if (stage_ != Stage::Body || n == 0) return;  // the body of an answer that is not read
+  lastBody_ = lastActivity_;
+  if (!ring_.Push(data, n)) {
+    // The platform handed over more than it was given room for.
+    EndBody(BodyEnd::Broken, "body buffer overrun");
+    return;
+  }
+  received_ += n;
+}
+
+void InetControl::OnEnd(const std::string& error) {
+  if (!hopOpen_) return;
+  // The platform has let the connection go; nothing is left to close.
+  hopOpen_ = false;
+  lastActivity_ = Clock::now();
+  if (stage_ == Stage::Body) {
+    const bool whole =
+        length_ >= 0 ? received_ >= static_cast<unsigned long long>(length_) : error.empty();
+    EndBody(whole ? BodyEnd::Ended : BodyEnd::Broken,
+            !error.empty() ? error
+                           : "closed after " + std::to_string(received_) + " of " +
+                                 std::to_string(length_) + " bytes");
+    return;
+  }
+  EndHop(true);
+  // An answer already decided what comes next; else the request fails.
+  if (next_ == Next::None) {
+    next_ = Next::Fail;
+    error_ = error.empty() ? "connection closed without an answer" : error;
+  }
+}
+
+// Ends the connection of the current hop; report gives its 9 and 10.
+void InetControl::EndHop(bool report) {
+  if (hopOpen_) Close();
+  hopOpen_ = false;
+  if (report && connected_) {
+    Raise(icDisconnecting);
+    Raise(icDisconnected);
+  }
+  connected_ = false;
+}
+
+void InetControl::EndBody(BodyEnd how, const std::string& why) {
+  bodyEnd_ = how;
+  if (how == BodyEnd::Broken) error_ = why;
+  stage_ = Stage::Over;
+  EndHop(true);
+}
+
+void InetControl::Fail(const std::string& why) {
+  if (error_.empty()) error_ = why;
+  stage_ = Stage::Over;
+  EndHop(true);
+  failed_ = true;
+  if (!probe_) Raise(icError, true);
+}
+
+// What an answer or an end decided, carried out outside the platform's I/O.
+void InetControl::Settle() {
+  const Next next = next_;
+  next_ = Next::None;
+  switch (next) {
+    case Next::None:
+      return;
+    case Next::Answered:
+      stage_ = Stage::Over;
+      EndHop(true);
+      answered_ = true;
+      return;
+    case Next::Fail:
+      Fail(error_);
+      return;
+    case Next::Follow: {
+      const std::string to = redirects_ < kMaxRedirects ? Resolve(url_, location_) : "";
+      if (to.empty()) {
+        Fail(redirects_ < kMaxRedirects ? "bad redirect" : "too many redirects");
+        return;
+      }
+      ++redirects_;
+      EndHop(true);
+      try {
+        StartHop(to);
+      } catch (const VbError& e) {
+        Fail(e.what());
+      }
+      return;
+    }
+  }
+}
+
+void InetControl::Tick(Clock::time_point now) {
+  if (!hopOpen_) return;
+  // A full buffer: the agent, not the server, is behind.
+  if (stage_ == Stage::Body && Room() < kBlock) lastActivity_ = now;
+  if (stage_ == Stage::Body && length_ >= 0 &&
+      received_ >= static_cast<unsigned long long>(length_) && now - lastBody_ >= kQuietEnd) {
+    EndBody(BodyEnd::Ended, "");
+    return;
+  }
+  if (timeoutSeconds_ > 0 && now - lastActivity_ >= std::chrono::seconds(timeoutSeconds_)) {
+    const std::string why = "no data for " + std::to_string(timeoutSeconds_) + " s";
+    if (stage_ == Stage::Body)
+      EndBody(BodyEnd::Broken, why);
+    else
+      Fail(why);
+  }
+}
+
+void InetControl::Step() {
+  if (hopOpen_) Drive();
+  Settle();
+  const Clock::time_point now = Clock::now();
+  Tick(now);
+  nextStep_ = now + std::chrono::milliseconds(1);
+}
+
+// ---------------------------------------------------------------- events
+
+void InetControl::EndRequest() {
+  executing_ = reading_ = false;
+  stage_ = Stage::Over;
+  EndHop(false);
+  events_.clear();
+  ring_.Clear();
+  headers_.clear();
+}
+
+void InetControl::Dispatch() {
+  while (!events_.empty()) {
+    const Event e = events_.front();
+    events_.pop_front();
+    if (!e.terminal) {
+      if (StateChanged) StateChanged(e.state);
+      continue;
+    }
+    // The request is over once its last handler has returned: what is left
+    // of the response, and of its events, is dropped.
+    struct Over {
+      InetControl* self;
+      ~Over() { self->EndRequest(); }
+    } over{this};
+    if (StateChanged) StateChanged(e.state);
+  }
+}
+
+void InetControl::Poll() {
+  if (hopOpen_ && (ring_.Size() < kLowWater || Clock::now() >= nextStep_)) Step();
+  Dispatch();
+}
+
+// ---------------------------------------------------------------- members
+
+void InetControl::OpenURL(const std::string& url) {
+  Begin(url, true);
+  probing_ = true;
+  struct Done {
+    InetControl* self;
+    ~Done() {
+      self->probing_ = false;
+      self->EndHop(false);
+    }
+  } done{this};
+  for (;;) {
+    Step();
+    if (answered_ || failed_) break;
+    WaitForIo(kWaitMs);
+    if (doEvents_) doEvents_();
+    if (answered_ || failed_) break;
+  }
+  Dispatch();
+  if (!answered_) throw VbError(errTransfer, "Cannot reach " + url + ": " + error_);
+}
+
+void InetControl::Execute(const std::string& url, const std::string& operation) {
+  if (operation != "GET") throw VbError(errInvalidCall, "Unsupported operation: " + operation);
+  Begin(url, false);
+  executing_ = true;
+}
+
+bool InetControl::StillExecuting() {
+  if (!executing_) return false;
+  if (events_.empty()) {
+    Step();
+    if (events_.empty() && executing_ && hopOpen_) {
+      WaitForIo(kWaitMs);
+      Step();
+    }
+  }
+  return executing_;
+}
+
+std::string InetControl::GetHeader(const std::string& name) {
+  if (!reading_) return std::string();
+  if (name.empty()) return Trim(headers_);
+  return HeaderValue(headers_, name);
+}
+
+bool InetControl::TakeReady(std::size_t want, std::vector<unsigned char>* out) {
+  const bool lengthIn = length_ >= 0 && received_ >= static_cast<unsigned long long>(length_);
+  if (ring_.Size() >= want || (!ring_.Empty() && (bodyEnd_ != BodyEnd::None || lengthIn))) {
+    out->resize(std::min(want, ring_.Size()));
+    ring_.Pop(out->data(), out->size());
+    return true;
+  }
+  if (bodyEnd_ == BodyEnd::Broken) throw VbError(errTransfer, "Transfer broken: " + error_);
+  out->clear();
+  return bodyEnd_ == BodyEnd::Ended;
+}
+
+std::vector<unsigned char> InetControl::GetChunk(int size, int /*dataType*/) {
+  std::vector<unsigned char> out;
+  if (size <= 0 || !reading_) return out;
+  const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(size), kBufferSize);
+  for (;;) {
+    if (TakeReady(want, &out)) return out;
+    Step();
+    if (TakeReady(want, &out)) return out;
+    WaitForIo(kWaitMs);
+    if (doEvents_) doEvents_();
+    if (!reading_) return {};
+  }
+}
+
+}  // namespace ovlu
