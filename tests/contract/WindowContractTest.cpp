@@ -164,7 +164,7 @@ TEST_F(WindowContract, WhatIsWrittenIsReadBackAndDrawnOnceEventsRun) {
   w.SetProgressMax(3e9f);  // sizes in bytes go beyond a control's own range
   w.SetProgressValue(7.5e8f);
   w.SetEnabled(cmdGET, false);
-  PumpFor(20);
+  PumpFor(60);  // changes are drawn within some tens of milliseconds
 
   for (auto [c, text] : captions) {
     EXPECT_EQ(w.Caption(c), text);
@@ -184,7 +184,7 @@ TEST_F(WindowContract, WhatIsWrittenIsReadBackAndDrawnOnceEventsRun) {
   // A lower maximum pulls the value down with it.
   w.SetProgressMax(5e8f);
   EXPECT_EQ(w.ProgressValue(), 5e8f);
-  PumpFor(20);
+  PumpFor(60);
   EXPECT_NEAR(rig->DrawnBar(), 1.0, 0.001);
 }
 
