@@ -4,11 +4,13 @@
 // agent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "shell/FormModel.h"
 #include "tests/ErrorOf.h"
@@ -272,19 +274,23 @@ TEST_F(WindowContract, APumpWithNothingDueCostsNextToNothing) {
   w.SetCaption(LabelST, "0 bytes di 1234567 bytes");
   w.SetProgressValue(50);
   const int kPumps = 100000;
-  Clock::duration pumping{};
-  for (int i = 0; i < kPumps; ++i) {
+  std::vector<Clock::duration> pumps(kPumps);
+  for (auto& took : pumps) {
     // What a chunk of a transfer does when nothing it shows has changed.
     w.SetCaption(LabelST, "0 bytes di 1234567 bytes");
     w.SetProgressValue(50);
     const auto start = Clock::now();
     w.DoEvents();
-    pumping += Clock::now() - start;
+    took = Clock::now() - start;
   }
-  const double us = std::chrono::duration<double, std::micro>(pumping).count();
   rig->OnPump(nullptr);
-  EXPECT_EQ(turns, kPumps);     // the transfer gets every turn
-  EXPECT_LT(us / kPumps, 2.0);  // a round of the event loop costs several microseconds
+  EXPECT_EQ(turns, kPumps);  // the transfer gets every turn
+  // The median pump, which a busy machine's pauses do not move: a round of
+  // the event loop costs several microseconds, a pump with nothing due far
+  // less than one.
+  std::nth_element(pumps.begin(), pumps.begin() + kPumps / 2, pumps.end());
+  const std::chrono::duration<double, std::micro> median = pumps[kPumps / 2];
+  EXPECT_LT(median.count(), 1.0);
   EXPECT_EQ(rig->Drawn(LabelST), "0 bytes di 1234567 bytes");
 }
 
