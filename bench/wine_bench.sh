@@ -25,7 +25,7 @@ fail() {
   echo "wine_bench: $*" >&2
   exit 1
 }
-for tool in "$wine" wineboot wineserver nginx curl xdotool; do
+for tool in "$wine" wineboot wineserver nginx curl xdotool python3; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 
@@ -128,17 +128,19 @@ agent_round() {
   cmp -s "$data/Bench.dat" "$work/www/Bench.dat" || fail "the file did not arrive whole"
   wineserver -k 2>/dev/null
   wait "$launcher" 2>/dev/null
-  echo "$(echo "$end - $start" | bc) ${hwm:-0}"
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') ${hwm:-0}"
 }
 
 curl_round() {
-  local start end out
-  start=$(now)
-  out=$(/usr/bin/time -f %M curl -s -o "$work/curl.dat" "$url" 2>&1)
-  end=$(now)
+  # Timed around curl alone by a small Python parent, which also gives its
+  # peak memory (the largest child's).
+  python3 -c 'import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[1:], check=True)
+took = time.monotonic() - start
+print(took, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' curl -s -o "$work/curl.dat" "$url"
   cmp -s "$work/curl.dat" "$work/www/Bench.dat" || fail "curl did not fetch the file"
   rm -f "$work/curl.dat"
-  echo "$(echo "$end - $start" | bc) $out"
 }
 
 best_agent="" best_curl=""
@@ -148,11 +150,12 @@ for round in $(seq "$rounds"); do
   read -r c cm <<<"$(curl_round)"
   [ -n "$a" ] && [ -n "$c" ] || exit 1
   echo "round $round: agent ${a} s (${am} KiB), curl ${c} s (${cm} KiB)"
-  [ -z "$best_agent" ] || [ "$(echo "$a < $best_agent" | bc)" = 1 ] && best_agent=$a
-  [ -z "$best_curl" ] || [ "$(echo "$c < $best_curl" | bc)" = 1 ] && best_curl=$c
+  less() { awk -v x="$1" -v y="$2" 'BEGIN { exit !(x < y) }'; }
+  { [ -z "$best_agent" ] || less "$a" "$best_agent"; } && best_agent=$a
+  { [ -z "$best_curl" ] || less "$c" "$best_curl"; } && best_curl=$c
   [ "$am" -gt "$peak_agent" ] && peak_agent=$am
   [ "$cm" -gt "$peak_curl" ] && peak_curl=$cm
 done
 printf '%d MiB: agent %.3f s (peak %d KiB), curl %.3f s (peak %d KiB), agent/curl throughput %.3f\n' \
   "$mib" "$best_agent" "$peak_agent" "$best_curl" "$peak_curl" \
-  "$(echo "$best_curl / $best_agent" | bc -l)"
+  "$(awk -v c="$best_curl" -v a="$best_agent" 'BEGIN { print c / a }')"
