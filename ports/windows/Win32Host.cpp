@@ -1,10 +1,11 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
-#include "ports/windows/Win32Host.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/GatheringFile.h"
+#include "ports/windows/Win32Host.h"
 
 namespace ovlu::win {
 
@@ -34,13 +35,11 @@ namespace {
   throw VbError(FileErrorNumber(code), what + " (Windows error " + std::to_string(code) + ")");
 }
 
-class Win32BinaryFile : public BinaryFile {
+// A file handle for the file layer's gathering file (platform/GatheringFile).
+class Win32RawFile : public RawFile {
  public:
-  explicit Win32BinaryFile(HANDLE h) : h_(h) {}
-  ~Win32BinaryFile() override { Close(); }
-
-  void Write(const unsigned char* data, std::size_t size) override {
-    if (h_ == INVALID_HANDLE_VALUE) throw VbError(errInvalidCall, "file is closed");
+  explicit Win32RawFile(HANDLE h) : h_(h) {}
+  void WriteAll(const unsigned char* data, std::size_t size) override {
     while (size > 0) {
       const DWORD part = size > 0x10000000u ? 0x10000000u : static_cast<DWORD>(size);
       DWORD written = 0;
@@ -50,17 +49,15 @@ class Win32BinaryFile : public BinaryFile {
       size -= written;
     }
   }
-
-  void Close() override {
-    if (h_ != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(h_);
-      h_ = INVALID_HANDLE_VALUE;
-    }
-  }
+  void Close() override { ::CloseHandle(h_); }
 
  private:
   HANDLE h_;
 };
+
+std::unique_ptr<BinaryFile> Gathering(HANDLE h) {
+  return std::make_unique<GatheringFile>(std::make_unique<Win32RawFile>(h));
+}
 
 }  // namespace
 
@@ -113,16 +110,16 @@ std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryWrite(const std::string& 
     ::CloseHandle(h);
     throw VbError(FileErrorNumber(code), "cannot empty " + path);
   }
-  return std::make_unique<Win32BinaryFile>(h);
+  return Gathering(h);
 }
 
 void Win32FileSystem::CreateTextFile(const std::string& path, const std::string& text) {
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError("cannot create " + path);
-  Win32BinaryFile file(h);
-  file.Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-  file.Close();
+  const std::unique_ptr<BinaryFile> file = Gathering(h);
+  file->Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  file->Close();
 }
 
 void Win32FileSystem::Rename(const std::string& from, const std::string& to) {
@@ -312,6 +309,10 @@ void Win32System::InitCommonControls() {
   ::InitCommonControlsEx(&icc);
 }
 
-void Win32System::EndProcess(int code) { ::ExitProcess(static_cast<UINT>(code)); }
+void Win32System::EndProcess(int code) {
+  // What was received stays on disk as far as it got.
+  GatheringFile::FlushAll();
+  ::ExitProcess(static_cast<UINT>(code));
+}
 
 }  // namespace ovlu::win

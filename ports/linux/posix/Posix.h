@@ -41,10 +41,6 @@ std::vector<std::string> SplitWindowsArguments(const std::string& commandLine);
 // the errno of the failing step (EEXIST when the new name is taken).
 int RenameByLink(const std::string& from, const std::string& to);
 
-// Writes out what the files still open for writing hold in their buffers;
-// the process calls it before it ends without unwinding.
-void FlushOpenFiles();
-
 class PosixFileSystem : public FileSystem {
  public:
   bool FileExists(const std::string& path) override;

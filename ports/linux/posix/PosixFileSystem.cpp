@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <set>
 #include <vector>
 
+#include "platform/GatheringFile.h"
 #include "ports/linux/posix/Posix.h"
 #include "shell/Vb.h"
 
@@ -126,86 +126,25 @@ void WriteAll(int fd, const unsigned char* data, std::size_t size, const std::st
   }
 }
 
-class PosixBinaryFile;
-
-// Files open for writing, so that the end of the process can write out
-// what they still hold.
-std::set<PosixBinaryFile*>& OpenFiles() {
-  static std::set<PosixBinaryFile*> files;
-  return files;
-}
-
-// Writes are gathered in a buffer of 64 KiB: the transfer hands over 1024
-// bytes at a time, and one system call for each would cost more than the
-// download itself on a fast link.
-class PosixBinaryFile : public BinaryFile {
+// A file descriptor for the file layer's gathering file (platform/GatheringFile).
+class PosixRawFile : public RawFile {
  public:
-  PosixBinaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
-    buffer_.reserve(kBufferSize);
-    OpenFiles().insert(this);
+  PosixRawFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  void WriteAll(const unsigned char* data, std::size_t size) override {
+    ovlu::WriteAll(fd_, data, size, path_);
   }
-  ~PosixBinaryFile() override {
-    try {
-      Close();
-    } catch (const VbError&) {
-    }
-  }
-
-  void Write(const unsigned char* data, std::size_t size) override {
-    if (fd_ < 0) throw VbError(errInvalidCall, "file is closed: " + path_);
-    if (buffer_.size() + size > kBufferSize) Flush();
-    if (size >= kBufferSize) {
-      WriteAll(fd_, data, size, path_);
-      return;
-    }
-    buffer_.insert(buffer_.end(), data, data + size);
-  }
-
-  // What is still buffered is written first; a failure to write it is
-  // reported after the file has been closed.
-  void Close() override {
-    if (fd_ < 0) return;
-    OpenFiles().erase(this);
-    std::optional<VbError> failure;
-    try {
-      Flush();
-    } catch (const VbError& e) {
-      failure = e;
-    }
-    ::close(fd_);
-    fd_ = -1;
-    if (failure) throw *failure;
-  }
-
-  // The buffer is emptied whether the write succeeds or not, so that a
-  // failed block is not written again by Close; it keeps its capacity.
-  void Flush() {
-    if (buffer_.empty()) return;
-    struct Empty {
-      std::vector<unsigned char>& buffer;
-      ~Empty() { buffer.clear(); }
-    } empty{buffer_};
-    WriteAll(fd_, buffer_.data(), buffer_.size(), path_);
-  }
+  void Close() override { ::close(fd_); }
 
  private:
-  static constexpr std::size_t kBufferSize = 64 * 1024;
   int fd_;
   std::string path_;
-  std::vector<unsigned char> buffer_;
 };
 
-}  // namespace
-
-void FlushOpenFiles() {
-  for (PosixBinaryFile* file : OpenFiles()) {
-    try {
-      file->Flush();
-    } catch (const VbError&) {
-      // The process is ending; what could not be written is lost either way.
-    }
-  }
+std::unique_ptr<BinaryFile> Gathering(int fd, const std::string& path) {
+  return std::make_unique<GatheringFile>(std::make_unique<PosixRawFile>(fd, path));
 }
+
+}  // namespace
 
 std::string DriveLinksFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -342,7 +281,7 @@ std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& 
     ::close(fd);
     Fail(err, "cannot empty", p);
   }
-  return std::make_unique<PosixBinaryFile>(fd, p);
+  return Gathering(fd, p);
 }
 
 void PosixFileSystem::CreateTextFile(const std::string& path, const std::string& text) {
@@ -350,9 +289,9 @@ void PosixFileSystem::CreateTextFile(const std::string& path, const std::string&
   const std::string p = ToPosixPath(path);
   const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) Fail(errno, "cannot create", p);
-  PosixBinaryFile file(fd, p);
-  file.Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-  file.Close();
+  const std::unique_ptr<BinaryFile> file = Gathering(fd, p);
+  file->Write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  file->Close();
 }
 
 void PosixFileSystem::Rename(const std::string& from, const std::string& to) {

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/GatheringFile.h"
 #include "ports/linux/posix/Posix.h"
 #include "shell/Vb.h"
 
@@ -456,7 +457,7 @@ std::string PosixSystem::DecimalSeparator() {
 void PosixSystem::InitCommonControls() {}
 
 void PosixSystem::EndProcess(int code) {
-  FlushOpenFiles();
+  GatheringFile::FlushAll();
   std::cout.flush();
   std::clog.flush();
   std::fflush(nullptr);
