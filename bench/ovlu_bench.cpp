@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "TestServer.h"
+#include "NginxServer.h"
 #include "ports/headless/HeadlessWindow.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
@@ -189,16 +189,18 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (!test::NginxServer::Available()) {
+  if (!bench::NginxServer::Available()) {
     std::fprintf(stderr, "nginx is not installed\n");
     return 2;
   }
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  test::TempDir www("ovlu-bench-www"), out("ovlu-bench-out");
-  for (int mib : sizes)
-    test::WritePatternFile(www / (std::to_string(mib) + "MiB.dat"),
-                           static_cast<std::size_t>(mib) << 20, 1);
-  test::NginxServer nginx(www.Path());
+  support::TempDir www("ovlu-bench-www"), out("ovlu-bench-out");
+  const std::string mebibyte = support::Pattern(1 << 20);
+  for (int mib : sizes) {
+    std::ofstream file(www / (std::to_string(mib) + "MiB.dat"), std::ios::binary);
+    for (int i = 0; i < mib; ++i) file << mebibyte;
+  }
+  bench::NginxServer nginx(www.Path());
 
   std::printf("%-8s %-10s %10s %12s %12s\n", "size", "path", "MiB/s", "maxrss KiB", "VmHWM KiB");
   struct Best {

@@ -27,10 +27,7 @@ std::string Win(std::string path) {
 }
 
 struct PosixPlace : contract::FileSystemPlace {
-  PosixPlace() {
-    folder = NewFolder();
-    root = Win(folder.string());
-  }
+  PosixPlace() { root = Win(folder.string()); }
   FileSystem& Fs() override { return fs; }
   PosixFileSystem fs;
 };
