@@ -287,7 +287,7 @@ def main():
         start(args.start)
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     root = os.path.normpath(os.path.abspath(args.root))
-    log = open(args.log, "a") if args.log else None
+    log = open(args.log, "w" if args.start else "a") if args.log else None
     urls = {"OVLU_TEST_HTTP": "http://127.0.0.1:%d" % serve(Server, root, log)}
     print("PORT %s" % urls["OVLU_TEST_HTTP"].rsplit(":", 1)[1], flush=True)
     if args.tls:
