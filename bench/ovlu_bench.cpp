@@ -1,21 +1,23 @@
-// Download throughput and memory of the agent's whole path against plain
-// libcurl, from nginx on loopback.
+// Download time and memory of the agent as the user meets it, against curl,
+// from the same nginx on 127.0.0.1 in the same run.
 //
-// The agent's path: the libcurl transfer control, the download sequence,
-// the state handler, the 1024-byte chunk loop writing through the POSIX
-// file layer, the labels, bar and timers on the headless window, and the
-// event pump between chunks. Plain libcurl: one easy transfer writing the
-// body to a file with fwrite.
+// The agent: the program's own parts (the Qt window on the display, the
+// libcurl transfer control, the POSIX file layer, the main form) started on
+// a data folder whose update list names one file; "Avvia Aggiornamento" is
+// clicked and the question answered Yes. The time runs from the Yes until
+// the click handler returns, after the file is in place and the list is
+// deleted. curl: the curl program writing the same file.
 //
-// Each download runs in a child process of its own (this program started
-// again with --child), so that its peak resident memory is its own.
+// Every download runs in a child process of its own, so that its peak
+// resident memory is its own. Needs a display: run it under xvfb-run.
 //
 // Usage: ovlu_bench [--sizes MIB,MIB...] [--rounds N]
-#include <curl/curl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QtWidgets/QAbstractButton>
+#include <QtWidgets/QApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -27,154 +29,115 @@
 #include <vector>
 
 #include "NginxServer.h"
-#include "ports/headless/HeadlessWindow.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
-#include "shell/Globals.h"
+#include "ports/linux/qt/QtWindow.h"
 #include "shell/MainForm.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using namespace ovlu;
+namespace fsys = std::filesystem;
 
 struct Result {
   double seconds = 0;
-  long long bytes = 0;
-  long maxRssKb = 0;  // getrusage
-  long hwmKb = 0;     // VmHWM
+  long maxRssKb = 0;
 };
 
-long VmHwmKb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
-}
+// The agent's run in this process; prints the seconds from the Yes to the
+// end of the run. The machine: PUBLIC holds the data folder with the list.
+int Agent(int argc, char** argv, const std::string& url, const std::string& root) {
+  const std::string data = root + "/public/Documents/Tessaro Software/OrVento 7";
+  fsys::create_directories(data);
+  fsys::create_directories(root + "/OrVento 7");
+  std::ofstream(root + "/OrVento 7/OrVento.exe") << "OrVento 7.0\n";  // the product beside it
+  const std::string name = url.substr(url.rfind('/') + 1);
+  std::ofstream(data + "/Updates.upd", std::ios::binary)
+      << "<v-R><s-" << url << "><ARCPATH-\\" << name << ">\r\n";
+  setenv("PUBLIC", (root + "/public").c_str(), 1);
+  setenv("OVLU_INSTANCE_LOCK", (root + "/instance.lock").c_str(), 1);
+  fsys::current_path(root + "/OrVento 7");
 
-long long FileSize(const std::string& path) {
-  std::error_code ec;
-  const auto n = std::filesystem::file_size(path, ec);
-  return ec ? -1 : static_cast<long long>(n);
-}
-
-// The agent downloading url into folder/name as the update run would.
-double RunAgent(const std::string& url, const std::string& server, const std::string& folder,
-                const std::string& name) {
-  char program[] = "ovlu_bench";
-  char* argv[] = {program, nullptr};
-  PosixFileSystem fs;
-  PosixSystem sys(1, argv);
-  SetHost(&fs, &sys);
-  ResetProcessValues();
-
-  HeadlessWindow window;
-  CurlInet inet([&window] { window.DoEvents(); });
+  QApplication app(argc, argv);
+  ovlu::PosixFileSystem fs;
+  // The agent lives in the product's folder of the machine.
+  struct Installed : ovlu::PosixSystem {
+    using PosixSystem::PosixSystem;
+    std::string AppPath() override { return fsys::current_path().string(); }
+  } sys(1, argv);
+  ovlu::SetHost(&fs, &sys);
+  ovlu::QtWindow window;
+  ovlu::CurlInet inet([&window] { window.DoEvents(); });
   window.onPump = [&inet] { inet.Poll(); };
-  // The headless window keeps every caption for tests to look at; that
-  // record is emptied as it goes so that only the agent is measured.
-  long long pumps = 0;
-  window.onIdle = [&] {
-    if (++pumps % 4096 == 0)
-      for (auto& [control, history] : window.captionHistory) history.clear();
+  Clock::time_point yes;
+  window.msgBoxHook = [&yes](const std::string&, int, const std::string&) {
+    yes = Clock::now();
+    return ovlu::vbYes;
   };
-  MainForm form(window, inet);
-  window.Load(&form);
+  ovlu::MainForm form(window, inet);
+  form.Form_Initialize();
+  for (const auto end = Clock::now() + std::chrono::milliseconds(300); Clock::now() < end;)
+    window.DoEvents();  // shown, painted and activated
 
-  UpdateItemArray& items = G().UpdateItems;
-  items.Redim(0);
-  items[0].Sources.Redim(0);
-  items[0].Sources[0].Url = url;
-  items[0].Sources[0].Server = server;
-  items[0].FileName = items[0].DestName = name;
-  items[0].DestFolder = folder + "/";
-  window.AddRow(name);
-
-  const auto start = Clock::now();
-  form.DownloadAllFiles();
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  qobject_cast<QAbstractButton*>(window.Widget(ovlu::Control::cmdGET))->click();
+  const double seconds = std::chrono::duration<double>(Clock::now() - yes).count();
   window.onPump = nullptr;
-  if (window.SubItem(1, 2) != "100%" || G().CancelRequested != vbFalse) {
-    std::fprintf(stderr, "agent download failed: row %s\n", window.SubItem(1, 2).c_str());
-    std::exit(3);
+  if (fsys::exists(data + "/Updates.upd") ||
+      window.Caption(ovlu::Control::LblMesg) != "Aggiornamento completato.") {
+    std::fprintf(stderr, "the run did not complete: %s (row: %s)\n",
+                 window.Caption(ovlu::Control::LblMesg).c_str(), window.SubItem(1, 2).c_str());
+    return 3;
   }
-  return seconds;
-}
-
-double RunPlain(const std::string& url, const std::string& path) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) std::exit(3);
-  CURL* e = curl_easy_init();
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, out);
-  const auto start = Clock::now();
-  const CURLcode rc = curl_easy_perform(e);
-  std::fclose(out);
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  curl_easy_cleanup(e);
-  if (rc != CURLE_OK) {
-    std::fprintf(stderr, "plain download failed: %s\n", curl_easy_strerror(rc));
-    std::exit(3);
-  }
-  return seconds;
-}
-
-// --child MODE URL SERVER FOLDER NAME: one download, then "seconds bytes
-// maxrss hwm" on standard output.
-int Child(char** argv) {
-  const std::string mode = argv[0], url = argv[1], server = argv[2], folder = argv[3],
-                    name = argv[4];
-  const bool agent = mode != "plain";
-  const std::string path = folder + "/" + name + (agent ? ".remove" : "");
-  const double seconds = agent ? RunAgent(url, server, folder, name) : RunPlain(url, path);
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  std::printf("%.6f %lld %ld %ld\n", seconds, FileSize(path), ru.ru_maxrss, VmHwmKb());
-  std::filesystem::remove(path);
+  std::printf("%.6f %lld\n", seconds, static_cast<long long>(fsys::file_size(data + "/" + name)));
   return 0;
 }
 
-Result Spawn(const std::string& self, const std::vector<std::string>& args) {
+// Runs argv in a child; its time (measured inside when it prints one) and
+// its peak memory.
+Result Spawn(const std::vector<std::string>& args, bool timesItself, long long expectBytes,
+             const std::string& file) {
   int fds[2];
   if (pipe(fds) != 0) std::exit(2);
+  const auto start = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(fds[1], 1);
     close(fds[0]);
     close(fds[1]);
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(self.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(self.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(fds[1]);
   std::string text;
   char buf[256];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<std::size_t>(n));
   close(fds[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
   Result r;
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.maxRssKb = ru.ru_maxrss;
+  long long bytes = -1;
+  std::error_code ec;
+  if (!timesItself) bytes = static_cast<long long>(fsys::file_size(file, ec));
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      std::sscanf(text.c_str(), "%lf %lld %ld %ld", &r.seconds, &r.bytes, &r.maxRssKb, &r.hwmKb) !=
-          4) {
-    std::fprintf(stderr, "child %s failed (status %d)\n", args[0].c_str(), status);
+      (timesItself && std::sscanf(text.c_str(), "%lf %lld", &r.seconds, &bytes) != 2) ||
+      bytes != expectBytes) {
+    std::fprintf(stderr, "%s failed (status %d, %lld bytes)\n", args[0].c_str(), status, bytes);
     std::exit(1);
   }
   return r;
 }
 
-double MiBps(const Result& r) { return static_cast<double>(r.bytes) / r.seconds / 1048576.0; }
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 7 && std::strcmp(argv[1], "--child") == 0) return Child(argv + 2);
+  if (argc >= 4 && std::strcmp(argv[1], "--agent") == 0) return Agent(1, argv, argv[2], argv[3]);
 
   std::vector<int> sizes = {16, 256};
   int rounds = 3;
@@ -189,57 +152,56 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (!bench::NginxServer::Available()) {
-    std::fprintf(stderr, "nginx is not installed\n");
+  if (!ovlu::bench::NginxServer::Available() || !std::getenv("DISPLAY")) {
+    std::fprintf(stderr, "needs nginx and a display (run under xvfb-run)\n");
     return 2;
   }
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  support::TempDir www("ovlu-bench-www"), out("ovlu-bench-out");
-  const std::string mebibyte = support::Pattern(1 << 20);
+  const std::string self = fsys::read_symlink("/proc/self/exe").string();
+  // No "-" in the machine's folders: a destination path with one reads as
+  // a placeholder.
+  ovlu::support::TempDir www("ovlu-bench-www");
+  char pattern[] = "/tmp/ovlubench.XXXXXX";
+  if (!mkdtemp(pattern)) return 2;
+  const std::string out = pattern;
+  const std::string mebibyte = ovlu::support::Pattern(1 << 20);
   for (int mib : sizes) {
     std::ofstream file(www / (std::to_string(mib) + "MiB.dat"), std::ios::binary);
     for (int i = 0; i < mib; ++i) file << mebibyte;
   }
-  bench::NginxServer nginx(www.Path());
+  ovlu::bench::NginxServer nginx(www.Path());
 
-  std::printf("%-8s %-10s %10s %12s %12s\n", "size", "path", "MiB/s", "maxrss KiB", "VmHWM KiB");
-  struct Best {
-    Result agent, plain;
-  };
-  std::vector<Best> best;
+  std::printf("%-7s %-6s %9s %9s %12s\n", "size", "path", "seconds", "MiB/s", "peak RSS KiB");
+  std::vector<std::pair<Result, Result>> best;
   for (int mib : sizes) {
-    const std::string name = std::to_string(mib) + "MiB.dat";
-    Best b;
+    const std::string url = nginx.Url("/" + std::to_string(mib) + "MiB.dat");
+    const long long bytes = static_cast<long long>(mib) << 20;
+    Result agent, curl;
+    auto keep = [](Result& k, const Result& r) {
+      const long rss = std::max(k.maxRssKb, r.maxRssKb);
+      if (k.seconds == 0 || r.seconds < k.seconds) k = r;  // the fastest round
+      k.maxRssKb = rss;                                    // the highest memory
+    };
     for (int round = 0; round < rounds; ++round) {
       // Alternate so that neither side always meets a warmer cache.
-      for (const char* mode : {"agent", "plain"}) {
-        const Result r =
-            Spawn(self, {"--child", mode, nginx.Url("/" + name), nginx.Root(), out.Path(), name});
-        if (r.bytes != static_cast<long long>(mib) << 20) {
-          std::fprintf(stderr, "%s: %lld bytes arrived\n", mode, r.bytes);
-          return 1;
-        }
-        Result& keep = std::strcmp(mode, "agent") == 0 ? b.agent : b.plain;
-        // The fastest round of each; memory is the highest seen.
-        const long rss = std::max(keep.maxRssKb, r.maxRssKb), hwm = std::max(keep.hwmKb, r.hwmKb);
-        if (keep.seconds == 0 || r.seconds < keep.seconds) keep = r;
-        keep.maxRssKb = rss;
-        keep.hwmKb = hwm;
-      }
+      const std::string root = out + "/agent" + std::to_string(round);
+      keep(agent, Spawn({self, "--agent", url, root}, true, bytes, ""));
+      fsys::remove_all(root);
+      const std::string file = out + "/curl.dat";
+      keep(curl, Spawn({"curl", "-s", "-o", file, url}, false, bytes, file));
+      fsys::remove(file);
     }
-    for (const auto* r : {&b.agent, &b.plain})
-      std::printf("%-8s %-10s %10.1f %12ld %12ld\n", (std::to_string(mib) + "MiB").c_str(),
-                  r == &b.agent ? "agent" : "plain", MiBps(*r), r->maxRssKb, r->hwmKb);
-    best.push_back(b);
+    for (const auto& [name, r] : {std::pair{"agent", agent}, std::pair{"curl", curl}})
+      std::printf("%-7s %-6s %9.3f %9.1f %12ld\n", (std::to_string(mib) + "MiB").c_str(), name,
+                  r.seconds, mib / r.seconds, r.maxRssKb);
+    best.emplace_back(agent, curl);
   }
+  fsys::remove_all(out);
   std::printf("\n");
   for (std::size_t i = 0; i < sizes.size(); ++i)
-    std::printf("%d MiB: agent/plain throughput %.2f\n", sizes[i],
-                MiBps(best[i].agent) / MiBps(best[i].plain));
-  if (sizes.size() >= 2) {
-    const long grow = best.back().agent.maxRssKb - best.front().agent.maxRssKb;
+    std::printf("%d MiB: agent/curl throughput %.2f\n", sizes[i],
+                best[i].second.seconds / best[i].first.seconds);
+  if (sizes.size() >= 2)
     std::printf("agent peak RSS, %d MiB minus %d MiB file: %ld KiB\n", sizes.back(), sizes.front(),
-                grow);
-  }
+                best.back().first.maxRssKb - best.front().first.maxRssKb);
   return 0;
 }

@@ -12,7 +12,7 @@ SUDO=""
 pkgs="cmake g++ make pkg-config libgtest-dev
   qt6-base-dev qt6-translations-l10n libgl1-mesa-dev libcurl4-openssl-dev ca-certificates
   xvfb xauth x11-utils xdotool imagemagick
-  nginx-light python3 locales file openssl
+  nginx-light curl python3 locales file openssl
   fonts-crosextra-carlito fonts-liberation
   mingw-w64 wine wine64"
 if sh "$here/i386-probe.sh"; then

@@ -10,17 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/Window.h"
+#include "shell/FormModel.h"
 
 namespace ovlu {
 
 class HeadlessWindow : public Window {
  public:
-  struct Row {
-    std::string text;
-    std::vector<std::string> sub = std::vector<std::string>(4);  // index 1..3 used
-    int icon = 0;
-  };
   struct Message {
     Handle window;
     unsigned msg;
@@ -33,40 +28,40 @@ class HeadlessWindow : public Window {
     std::string title;
   };
 
-  HeadlessWindow();
-
   void Load(FormEvents* events) override;
-  bool Loaded() const override { return loaded_; }
+  bool Loaded() const override { return model_.Loaded(); }
   void Show() override;
   void Unload() override;
 
   void SetCaption(Control c, const std::string& text) override;
-  std::string Caption(Control c) const override;
+  std::string Caption(Control c) const override { return model_.Caption(c); }
   void SetEnabled(Control c, bool enabled) override;
-  bool Enabled(Control c) const override;
+  bool Enabled(Control c) const override { return model_.Enabled(c); }
 
-  void SetProgressMax(float max) override;
-  float ProgressMax() const override { return max_; }
-  void SetProgressValue(float value) override;
-  float ProgressValue() const override { return value_; }
+  void SetProgressMax(float max) override { model_.SetProgressMax(max); }
+  float ProgressMax() const override { return model_.ProgressMax(); }
+  void SetProgressValue(float value) override { model_.SetProgressValue(value); }
+  float ProgressValue() const override { return model_.ProgressValue(); }
 
-  void SetColumnWidth(int column, int twips) override;
-  int ColumnWidth(int column) const override;
-  int AddRow(const std::string& text) override;
-  int RowCount() const override { return static_cast<int>(rows_.size()); }
-  void SetSubItem(int row, int subItem, const std::string& text) override;
-  std::string SubItem(int row, int subItem) const override;
-  void SelectRow(int row) override;
-  int SelectedRow() const override { return selected_; }
-  void SetRowSmallIcon(int row, int image) override;
-  int RowSmallIcon(int row) const override;
-  void BindSmallIcons() override { iconsBound_ = true; }
+  void SetColumnWidth(int column, int twips) override { model_.SetColumnWidth(column, twips); }
+  int ColumnWidth(int column) const override { return model_.ColumnWidth(column); }
+  int AddRow(const std::string& text) override { return model_.AddRow(text); }
+  int RowCount() const override { return model_.RowCount(); }
+  void SetSubItem(int row, int subItem, const std::string& text) override {
+    model_.SetSubItem(row, subItem, text);
+  }
+  std::string SubItem(int row, int subItem) const override { return model_.SubItem(row, subItem); }
+  void SelectRow(int row) override { model_.SelectRow(row); }
+  int SelectedRow() const override { return model_.SelectedRow(); }
+  void SetRowSmallIcon(int row, int image) override { model_.SetRowSmallIcon(row, image); }
+  int RowSmallIcon(int row) const override { return model_.RowSmallIcon(row); }
+  void BindSmallIcons() override { model_.BindSmallIcons(); }
 
   Handle WindowHandle(Control c) const override;
   std::intptr_t SendMessageA(Handle window, unsigned msg, std::uintptr_t wParam,
                              std::intptr_t lParam) override;
   Handle GetWindow(Handle window, unsigned relation) override;
-  int GetSystemMetrics(int index) override;
+  int GetSystemMetrics(int index) override { return FormModel::IconMetric(index); }
   Handle LoadImageA(const std::string& name, unsigned type, int cx, int cy,
                     unsigned flags) override;
 
@@ -96,37 +91,19 @@ class HeadlessWindow : public Window {
   // What happened.
   std::vector<Box> boxes;
   std::vector<Message> messages;
-  std::map<Control, std::vector<std::string>> captionHistory;
+  std::map<Control, std::vector<std::string>> captionHistory;  // every caption written
   std::vector<int> pointerHistory;
   std::map<Control, int> timerEnables;  // how often each timer was switched on
   int showCount = 0;
   int unloadCount = 0;
   long long pumpCount = 0;
-  bool iconsBound() const { return iconsBound_; }
-  std::intptr_t extendedStyle() const { return exStyle_; }
-  std::intptr_t bigIcon = 0, smallIcon = 0;
-  std::intptr_t barColor = -1, backColor = -1;
-  const std::vector<Row>& rows() const { return rows_; }
+  const FormModel& model() const { return model_; }
   int pointer() const { return pointer_; }
 
  private:
-  void Require() const;
-  Row& RowAt(int row);
-  const Row& RowAt(int row) const;
-  void Design();
-
   FormEvents* events_ = nullptr;
-  bool loaded_ = false;
-  bool shown_ = false;
-  bool activated_ = false;
-  std::map<Control, std::string> captions_;
-  std::map<Control, bool> enabled_;
-  float max_ = 100, value_ = 0;
-  int widths_[5] = {0, 0, 0, 0, 0};
-  std::vector<Row> rows_;
-  int selected_ = 0;
-  bool iconsBound_ = false;
-  std::intptr_t exStyle_ = 0;
+  FormModel model_;
+  bool shown_ = false, activated_ = false;
   int pointer_ = 0;
   bool inPump_ = false;
   using Clock = std::chrono::steady_clock;

@@ -20,8 +20,19 @@ constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimerTimeOutId = 2;
 constexpr UINT kTimer1Interval = 1000;
 constexpr UINT kTimerTimeOutInterval = 10;
-// Posted by Show: the window may have become active before it was visible.
+// Posted by Show: the window is activated on being shown, once per load,
+// whether or not it became the active window.
 constexpr UINT kCheckActivation = WM_APP + 3;
+// Started when a caption or the bar has changed: what changed is drawn
+// when it ticks, whoever runs the events (DoEvents or the main loop). Under
+// Wine every repaint of a control goes through the window system and X, so
+// a label rewritten per chunk is drawn some 30 times a second, not 250.
+constexpr UINT_PTR kDrawTimerId = 3;
+constexpr UINT kDrawGap = 30;
+// The bar counts in these steps; the agent's float values stay in the model.
+constexpr int kBarSteps = 10000;
+// A DoEvents between two rounds of window messages costs a clock reading.
+constexpr LONGLONG kEventGapMicroseconds = 4000;
 
 // Child control identifiers; 1 and 2 are left to IDOK and IDCANCEL, which
 // the dialog keyboard handling sends for Enter and Escape.
@@ -33,7 +44,29 @@ constexpr COLORREF kLineLight = RGB(192, 192, 192);
 constexpr COLORREF kLineDark = RGB(128, 128, 128);
 constexpr COLORREF kLblMesgText = RGB(0, 128, 128);
 
-bool IsTimer(Control c) { return c == Control::Timer1 || c == Control::TimerTimeOut; }
+LONGLONG Microseconds() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return now.QuadPart / frequency.QuadPart * 1000000 +
+         now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
+}
+
+// The hourglass covers every window of the program, message boxes
+// included: whatever a window answers to WM_SETCURSOR, the pointer is set
+// again afterwards.
+HHOOK g_pointerHook = nullptr;
+
+LRESULT CALLBACK KeepHourglass(int code, WPARAM wp, LPARAM lp) {
+  const auto* m = reinterpret_cast<const CWPRETSTRUCT*>(lp);
+  if (code == HC_ACTION && m->message == WM_SETCURSOR)
+    ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  return ::CallNextHookEx(g_pointerHook, code, wp, lp);
+}
 
 Win32Window* FromHwnd(HWND h) {
   return reinterpret_cast<Win32Window*>(::GetWindowLongPtrA(h, GWLP_USERDATA));
@@ -171,37 +204,26 @@ Win32Window::Win32Window() {
   }
   if (dpiX_ <= 0) dpiX_ = 96;
   if (dpiY_ <= 0) dpiY_ = 96;
-  ResetDesignState();
 }
 
 Win32Window::~Win32Window() {
-  if (loaded_) Unload();
+  if (model_.Loaded()) Unload();
+  SetScreenPointer(vbDefault);
   if (comInitialised_) ::CoUninitialize();
 }
 
-void Win32Window::ResetDesignState() {
-  for (int i = 0; i < kControls; ++i) {
-    const auto c = static_cast<Control>(i);
-    controls_[i].caption = DesignCaption(c);
-    controls_[i].enabled = !IsTimer(c);
-    controls_[i].hwnd = nullptr;
-  }
-  for (int i = 0; i < 4; ++i) columnTwips_[i] = kFileListColumns[i].twips;
-  rows_.clear();
-  selectedRow_ = 0;
-  progressMax_ = 100.0f;
-  progressValue_ = 0.0f;
+bool Win32Window::Loaded() const { return model_.Loaded(); }
+
+void Win32Window::Load(FormEvents* events) {
+  events_ = events;
+  if (model_.Loaded()) return;
+  model_.Load();
+  hwnds_.fill(nullptr);
   activated_ = false;
   focus_ = nullptr;
   inTimer1_ = inTimerTimeOut_ = false;
-}
-
-bool Win32Window::Loaded() const { return loaded_; }
-
-void Win32Window::Load(FormEvents* events) {
-  if (loaded_) return;
-  events_ = events;
-  ResetDesignState();
+  drawPosted_ = false;
+  barShown_ = 0;
   RegisterClasses();
 
   fontArial9Bold_ = MakeFont("Arial", 900, true, dpiY_);
@@ -221,15 +243,15 @@ void Win32Window::Load(FormEvents* events) {
   const int x = work.left + ((work.right - work.left) - w) / 2;
   const int y = work.top + ((work.bottom - work.top) - h) / 2;
 
-  HWND main = ::CreateWindowExA(0, kMainClass, State(Control::MainForm).caption.c_str(), style,
+  HWND main = ::CreateWindowExA(0, kMainClass, model_.Caption(Control::MainForm).c_str(), style,
                                 x > 0 ? x : 0, y > 0 ? y : 0, w, h, nullptr, nullptr,
                                 ::GetModuleHandleA(nullptr), this);
   if (main == nullptr) {
+    model_.Unload();
     DestroyResources();
     throw VbError(errInvalidCall, "CreateWindowExA failed");
   }
-  State(Control::MainForm).hwnd = main;
-  loaded_ = true;
+  hwnds_[static_cast<int>(Control::MainForm)] = main;
   CreateControls();
 }
 
@@ -239,11 +261,11 @@ void Win32Window::CreateControls() {
     const ControlDesign& r = DesignRect(c);
     HWND parent = static_cast<HWND>(Hwnd(r.container));
     HWND h = ::CreateWindowExA(
-        exStyle, cls, HasCaption(c) ? State(c).caption.c_str() : "",
+        exStyle, cls, HasCaption(c) ? model_.Caption(c).c_str() : "",
         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, TwipsToPixels(r.left, dpiX_),
         TwipsToPixels(r.top, dpiY_), TwipsToPixels(r.width, dpiX_), TwipsToPixels(r.height, dpiY_),
         parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c))), inst, param);
-    State(c).hwnd = h;
+    hwnds_[static_cast<int>(c)] = h;
     return h;
   };
   auto font = [](HWND h, void* f) {
@@ -288,10 +310,8 @@ void Win32Window::CreateControls() {
                      reinterpret_cast<LPARAM>(&col));
     }
   }
-  if (HWND bar = static_cast<HWND>(Hwnd(Control::ProgressBar1)); bar != nullptr) {
-    ::SendMessageA(bar, PBM_SETRANGE32, 0, 100);
-    ::SendMessageA(bar, PBM_SETPOS, 0, 0);
-  }
+  if (HWND bar = static_cast<HWND>(Hwnd(Control::ProgressBar1)); bar != nullptr)
+    ::SendMessageA(bar, PBM_SETRANGE32, 0, kBarSteps);
 
   imageList_ = ::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
   if (imageList_ != nullptr) {
@@ -311,13 +331,14 @@ void Win32Window::LoadBanner() {
 }
 
 void Win32Window::Show() {
+  model_.RequireLoaded();
+  Draw();
   HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
-  if (main == nullptr) return;
   ::ShowWindow(main, SW_SHOWNORMAL);
   ::UpdateWindow(main);
   ::SetForegroundWindow(main);
-  // A window activated while still hidden (a control took the focus) gets
-  // no new activation when shown; the event loop then catches up.
+  // A window activated while still hidden (a control took the focus), or
+  // never made active at all, is still activated once on being shown.
   if (!activated_) ::PostMessageA(main, kCheckActivation, 0, 0);
 }
 
@@ -332,56 +353,67 @@ void Win32Window::DestroyResources() {
 }
 
 void Win32Window::Unload() {
-  if (!loaded_) return;
+  if (!model_.Loaded()) return;
   HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
-  loaded_ = false;
+  model_.Unload();
   if (main != nullptr && ::IsWindow(main)) ::DestroyWindow(main);
   DestroyResources();
-  for (auto& s : controls_) s.hwnd = nullptr;
-  if (pointer_ != 0) ApplyPointer();
+  hwnds_.fill(nullptr);
 }
 
 // ---------------------------------------------------------------- captions and states
 
 void Win32Window::SetCaption(Control c, const std::string& text) {
-  if (!HasCaption(c))
-    throw VbError(errInvalidProperty, std::string("no caption: ") + ControlName(c));
-  State(c).caption = text;
-  HWND h = static_cast<HWND>(Hwnd(c));
-  if (h == nullptr) return;
-  ::SetWindowTextA(h, text.c_str());
-  if (c == Control::LblMesg) {
+  if (!model_.SetCaption(c, text)) return;
+  captionDue_[static_cast<int>(c)] = true;
+  DrawSoon();
+}
+
+std::string Win32Window::Caption(Control c) const { return model_.Caption(c); }
+
+void Win32Window::DrawSoon() {
+  if (drawPosted_) return;
+  drawPosted_ = true;
+  ::SetTimer(static_cast<HWND>(Hwnd(Control::MainForm)), kDrawTimerId, kDrawGap, nullptr);
+}
+
+void Win32Window::Draw() {
+  if (!model_.Loaded()) return;
+  if (drawPosted_) ::KillTimer(static_cast<HWND>(Hwnd(Control::MainForm)), kDrawTimerId);
+  drawPosted_ = false;
+  for (int i = 0; i < kControls; ++i) {
+    if (!captionDue_[i]) continue;
+    captionDue_[i] = false;
+    const auto c = static_cast<Control>(i);
+    HWND h = static_cast<HWND>(Hwnd(c));
+    if (h == nullptr) continue;
+    ::SetWindowTextA(h, model_.Caption(c).c_str());
     // The label's background is the banner: repaint it as a whole.
-    ::InvalidateRect(h, nullptr, TRUE);
+    if (c == Control::LblMesg) ::InvalidateRect(h, nullptr, TRUE);
+  }
+  const int position = model_.BarPosition(kBarSteps);
+  if (position != barShown_) {
+    barShown_ = position;
+    ::SendMessageA(static_cast<HWND>(Hwnd(Control::ProgressBar1)), PBM_SETPOS,
+                   static_cast<WPARAM>(position), 0);
   }
 }
 
-std::string Win32Window::Caption(Control c) const {
-  if (!HasCaption(c))
-    throw VbError(errInvalidProperty, std::string("no caption: ") + ControlName(c));
-  return State(c).caption;
-}
-
 void Win32Window::SetEnabled(Control c, bool enabled) {
-  ControlState& s = State(c);
-  if (IsTimer(c)) {
-    const bool was = s.enabled;
-    s.enabled = enabled;
-    HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
-    if (main == nullptr || was == enabled) return;
+  if (!model_.SetEnabled(c, enabled)) return;
+  HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
+  if (FormModel::IsTimer(c)) {
     const UINT_PTR id = c == Control::Timer1 ? kTimer1Id : kTimerTimeOutId;
     if (enabled)
-      ::SetTimer(main, id, c == Control::Timer1 ? kTimer1Interval : kTimerTimeOutInterval, nullptr);
+      ::SetTimer(main, id, static_cast<UINT>(FormModel::TimerInterval(c)), nullptr);
     else
       ::KillTimer(main, id);
     return;
   }
-  s.enabled = enabled;
-  HWND h = static_cast<HWND>(s.hwnd);
+  HWND h = static_cast<HWND>(Hwnd(c));
   if (h == nullptr) return;
   if (!enabled && ::GetFocus() == h) {
     // A disabled control cannot keep the focus: pass it on, as the tab key would.
-    HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
     HWND next = ::GetNextDlgTabItem(main, h, FALSE);
     ::EnableWindow(h, FALSE);
     if (next != nullptr && next != h) ::SetFocus(next);
@@ -390,102 +422,62 @@ void Win32Window::SetEnabled(Control c, bool enabled) {
   ::EnableWindow(h, enabled ? TRUE : FALSE);
 }
 
-bool Win32Window::Enabled(Control c) const { return State(c).enabled; }
+bool Win32Window::Enabled(Control c) const { return model_.Enabled(c); }
 
 // ---------------------------------------------------------------- progress bar
 
 void Win32Window::SetProgressMax(float max) {
-  // The maximum must lie above the minimum, which is 0.
-  if (std::isnan(max) || max <= 0.0f) throw VbError(errInvalidProperty, "bad progress maximum");
-  progressMax_ = max;
-  if (progressValue_ > max) progressValue_ = max;
-  if (HWND bar = static_cast<HWND>(Hwnd(Control::ProgressBar1)); bar != nullptr) {
-    // The control counts in whole numbers; the agent's own values stay floats.
-    const double top = std::fmin(static_cast<double>(max), 2147483647.0);
-    ::SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(top));
-    ::SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(progressValue_), 0);
-  }
+  if (model_.SetProgressMax(max) && model_.BarPosition(kBarSteps) != barShown_) DrawSoon();
 }
 
-float Win32Window::ProgressMax() const { return progressMax_; }
+float Win32Window::ProgressMax() const { return model_.ProgressMax(); }
 
 void Win32Window::SetProgressValue(float value) {
-  if (value < 0.0f || value > progressMax_ || std::isnan(value))
-    throw VbError(errInvalidProperty, "progress value out of range");
-  progressValue_ = value;
-  if (HWND bar = static_cast<HWND>(Hwnd(Control::ProgressBar1)); bar != nullptr)
-    ::SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+  if (model_.SetProgressValue(value) && model_.BarPosition(kBarSteps) != barShown_) DrawSoon();
 }
 
-float Win32Window::ProgressValue() const { return progressValue_; }
+float Win32Window::ProgressValue() const { return model_.ProgressValue(); }
 
 // ---------------------------------------------------------------- list view
 
-void Win32Window::CheckColumn(int column) const {
-  if (column < 1 || column > 4) throw VbError(errSubscript, "no such column");
-}
-
-void Win32Window::CheckRow(int row) const {
-  if (row < 1 || row > static_cast<int>(rows_.size()))
-    throw VbError(errSubscript, "no such row: " + std::to_string(row));
-}
-
 void Win32Window::SetColumnWidth(int column, int twips) {
-  CheckColumn(column);
-  if (twips < 0) throw VbError(errInvalidProperty, "negative column width");
-  columnTwips_[column - 1] = twips;
-  if (HWND list = static_cast<HWND>(Hwnd(Control::FileList)); list != nullptr)
-    ::SendMessageA(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column - 1),
-                   MAKELPARAM(TwipsToPixels(twips, dpiX_), 0));
+  if (!model_.SetColumnWidth(column, twips)) return;
+  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETCOLUMNWIDTH,
+                 static_cast<WPARAM>(column - 1), MAKELPARAM(TwipsToPixels(twips, dpiX_), 0));
 }
 
-int Win32Window::ColumnWidth(int column) const {
-  CheckColumn(column);
-  return columnTwips_[column - 1];
-}
+int Win32Window::ColumnWidth(int column) const { return model_.ColumnWidth(column); }
 
 int Win32Window::AddRow(const std::string& text) {
-  Row row;
-  row.text[0] = text;
-  rows_.push_back(row);
-  const int index = static_cast<int>(rows_.size()) - 1;
-  if (HWND list = static_cast<HWND>(Hwnd(Control::FileList)); list != nullptr) {
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = index;
-    item.iImage = I_IMAGENONE;
-    item.pszText = const_cast<char*>(rows_.back().text[0].c_str());
-    ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  }
-  return index + 1;
+  const int row = model_.AddRow(text);
+  LVITEMA item{};
+  item.mask = LVIF_TEXT | LVIF_IMAGE;
+  item.iItem = row - 1;
+  item.iImage = I_IMAGENONE;
+  item.pszText = const_cast<char*>(text.c_str());
+  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_INSERTITEMA, 0,
+                 reinterpret_cast<LPARAM>(&item));
+  return row;
 }
 
-int Win32Window::RowCount() const { return static_cast<int>(rows_.size()); }
+int Win32Window::RowCount() const { return model_.RowCount(); }
 
 void Win32Window::SetSubItem(int row, int subItem, const std::string& text) {
-  CheckRow(row);
-  if (subItem < 0 || subItem > 3) throw VbError(errSubscript, "no such sub-item");
-  rows_[row - 1].text[subItem] = text;
-  if (HWND list = static_cast<HWND>(Hwnd(Control::FileList)); list != nullptr) {
-    LVITEMA item{};
-    item.iSubItem = subItem;
-    item.pszText = const_cast<char*>(rows_[row - 1].text[subItem].c_str());
-    ::SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row - 1),
-                   reinterpret_cast<LPARAM>(&item));
-  }
+  if (!model_.SetSubItem(row, subItem, text)) return;
+  LVITEMA item{};
+  item.iSubItem = subItem;
+  item.pszText = const_cast<char*>(text.c_str());
+  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETITEMTEXTA,
+                 static_cast<WPARAM>(row - 1), reinterpret_cast<LPARAM>(&item));
 }
 
 std::string Win32Window::SubItem(int row, int subItem) const {
-  CheckRow(row);
-  if (subItem < 0 || subItem > 3) throw VbError(errSubscript, "no such sub-item");
-  return rows_[row - 1].text[subItem];
+  return model_.SubItem(row, subItem);
 }
 
 void Win32Window::SelectRow(int row) {
-  CheckRow(row);
-  selectedRow_ = row;
+  model_.SelectRow(row);
   HWND list = static_cast<HWND>(Hwnd(Control::FileList));
-  if (list == nullptr) return;
   LVITEMA clear{};
   clear.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
@@ -498,50 +490,57 @@ void Win32Window::SelectRow(int row) {
 }
 
 int Win32Window::SelectedRow() const {
-  HWND list = static_cast<HWND>(Hwnd(Control::FileList));
-  if (list == nullptr) return selectedRow_;
-  // The user may have clicked another row: the control knows.
-  const LRESULT i = ::SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+  model_.RequireLoaded();
+  // The user may have picked another row: the control knows.
+  const LRESULT i = ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_GETNEXTITEM,
+                                   static_cast<WPARAM>(-1), LVNI_SELECTED);
   return i < 0 ? 0 : static_cast<int>(i) + 1;
 }
 
 void Win32Window::SetRowSmallIcon(int row, int image) {
-  CheckRow(row);
-  if (image < 0) throw VbError(errInvalidProperty, "bad image number");
-  if (image > 0 && imageList_ != nullptr &&
-      image > ::ImageList_GetImageCount(static_cast<HIMAGELIST>(imageList_)))
-    throw VbError(errInvalidProperty, "no such image: " + std::to_string(image));
-  rows_[row - 1].icon = image;
-  if (HWND list = static_cast<HWND>(Hwnd(Control::FileList)); list != nullptr) {
-    LVITEMA item{};
-    item.mask = LVIF_IMAGE;
-    item.iItem = row - 1;
-    item.iImage = image > 0 ? image - 1 : I_IMAGENONE;  // images count from 1, the list from 0
-    ::SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  }
+  if (!model_.SetRowSmallIcon(row, image)) return;
+  LVITEMA item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row - 1;
+  item.iImage = image > 0 ? image - 1 : I_IMAGENONE;  // images count from 1, the list from 0
+  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETITEMA, 0,
+                 reinterpret_cast<LPARAM>(&item));
 }
 
-int Win32Window::RowSmallIcon(int row) const {
-  CheckRow(row);
-  return rows_[row - 1].icon;
-}
+int Win32Window::RowSmallIcon(int row) const { return model_.RowSmallIcon(row); }
 
 void Win32Window::BindSmallIcons() {
-  HWND list = static_cast<HWND>(Hwnd(Control::FileList));
-  if (list == nullptr || imageList_ == nullptr) throw VbError(errInvalidCall, "no image list");
-  ::SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(imageList_));
+  if (!model_.BindSmallIcons()) return;
+  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETIMAGELIST, LVSIL_SMALL,
+                 reinterpret_cast<LPARAM>(imageList_));
 }
 
 // ---------------------------------------------------------------- raw calls
 
 Handle Win32Window::WindowHandle(Control c) const {
+  if (!model_.Loaded()) return 0;
   if (c == Control::ImageList1) return reinterpret_cast<Handle>(imageList_);
   return reinterpret_cast<Handle>(Hwnd(c));
 }
 
 std::intptr_t Win32Window::SendMessageA(Handle window, unsigned msg, std::uintptr_t wParam,
                                         std::intptr_t lParam) {
-  return ::SendMessageA(reinterpret_cast<HWND>(window), msg, wParam, lParam);
+  HWND h = reinterpret_cast<HWND>(window);
+  for (int i = 0; h != nullptr && i < kControls; ++i) {
+    if (hwnds_[i] != h) continue;
+    const auto c = static_cast<Control>(i);
+    const FormModel::Reply r = model_.Message(c, msg, wParam, lParam);
+    if (!r.decoded) break;
+    // The control is given the model's new state as a whole.
+    if (c == Control::FileList && msg == LVM_SETEXTENDEDLISTVIEWSTYLE_)
+      ::SendMessageA(h, msg, 0, model_.ListStyle());
+    else if (c == Control::ProgressBar1)
+      ::SendMessageA(h, msg, 0, msg == PBM_SETBKCOLOR_ ? model_.BackColour() : model_.BarColour());
+    else if (c == Control::MainForm)
+      ::SendMessageA(h, msg, wParam, model_.Icon(static_cast<unsigned>(wParam)));
+    return r.result;
+  }
+  return ::SendMessageA(h, msg, wParam, lParam);
 }
 
 Handle Win32Window::GetWindow(Handle window, unsigned relation) {
@@ -557,33 +556,43 @@ Handle Win32Window::LoadImageA(const std::string& name, unsigned type, int cx, i
 }
 
 int Win32Window::MsgBox(const std::string& text, int flags, const std::string& title) {
+  Draw();
   HWND owner = static_cast<HWND>(Hwnd(Control::MainForm));
   return ::MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags));
 }
 
-void Win32Window::ApplyPointer() {
-  LPCSTR id = reinterpret_cast<LPCSTR>(pointer_ == 11 ? IDC_WAIT : IDC_ARROW);
-  ::SetCursor(::LoadCursorA(nullptr, id));
-}
-
 void Win32Window::SetScreenPointer(int pointer) {
-  pointer_ = pointer;
-  ApplyPointer();
+  const bool hourglass = pointer == vbHourglass;
+  if (hourglass && g_pointerHook == nullptr)
+    g_pointerHook =
+        ::SetWindowsHookExA(WH_CALLWNDPROCRET, KeepHourglass, nullptr, ::GetCurrentThreadId());
+  if (!hourglass && g_pointerHook != nullptr) {
+    ::UnhookWindowsHookEx(g_pointerHook);
+    g_pointerHook = nullptr;
+  }
+  ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(hourglass ? IDC_WAIT : IDC_ARROW)));
 }
 
 // ---------------------------------------------------------------- message loop
 
 void Win32Window::DoEvents() {
-  MSG msg;
-  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      quit_ = true;
-      quitCode_ = static_cast<int>(msg.wParam);
-      break;
+  // The window's messages run at most once per gap: a click, a key or a due
+  // timer waits no longer than that, and a caller that pumps after every
+  // kilobyte does not pay for a round of the message queue each time.
+  const LONGLONG now = Microseconds();
+  if (now >= nextEvents_) {
+    nextEvents_ = now + kEventGapMicroseconds;
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit_ = true;
+        quitCode_ = static_cast<int>(msg.wParam);
+        break;
+      }
+      if (ByDialogManager(static_cast<HWND>(Hwnd(Control::MainForm)), msg)) continue;
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
     }
-    if (ByDialogManager(static_cast<HWND>(Hwnd(Control::MainForm)), msg)) continue;
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
   }
   if (onPump) onPump();
 }
@@ -592,7 +601,7 @@ int Win32Window::Run() {
   MSG msg;
   for (;;) {
     if (quit_) return quitCode_;
-    if (!loaded_) return 0;
+    if (!model_.Loaded()) return 0;
     const BOOL r = ::GetMessageA(&msg, nullptr, 0, 0);
     if (r == 0) return static_cast<int>(msg.wParam);
     if (r < 0) return 1;
@@ -690,11 +699,15 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       return 0;
     }
     case WM_TIMER: {
-      if (wp == kTimer1Id && State(Control::Timer1).enabled && !inTimer1_) {
+      if (wp == kDrawTimerId) {
+        Draw();
+        return 0;
+      }
+      if (wp == kTimer1Id && model_.Enabled(Control::Timer1) && !inTimer1_) {
         inTimer1_ = true;
         Fire(&FormEvents::Timer1_Timer);
         inTimer1_ = false;
-      } else if (wp == kTimerTimeOutId && State(Control::TimerTimeOut).enabled &&
+      } else if (wp == kTimerTimeOutId && model_.Enabled(Control::TimerTimeOut) &&
                  !inTimerTimeOut_) {
         inTimerTimeOut_ = true;
         Fire(&FormEvents::TimerTimeOut_Timer);
@@ -718,25 +731,19 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       return 0;
     }
     case kCheckActivation:
-      if (!activated_ && ::IsWindowVisible(main) && ::GetActiveWindow() == main) {
+      if (!activated_ && ::IsWindowVisible(main)) {
         activated_ = true;
         Fire(&FormEvents::Form_Activate);
       }
       return 0;
-    case WM_SETCURSOR:
-      if (pointer_ == 11) {
-        ApplyPointer();
-        return TRUE;
-      }
-      break;
     case WM_CLOSE:
       Fire(&FormEvents::Form_CloseBox);
       return 0;
     case WM_DESTROY:
-      if (loaded_) {
+      if (model_.Loaded()) {
         // Destroyed from outside the agent: forget the window.
-        loaded_ = false;
-        for (auto& s : controls_) s.hwnd = nullptr;
+        model_.Unload();
+        hwnds_.fill(nullptr);
       }
       return 0;
     default:
@@ -778,12 +785,6 @@ std::intptr_t Win32Window::HandlePicture(void* hwnd, unsigned msg, std::uintptr_
       }
       return reinterpret_cast<std::intptr_t>(::GetSysColorBrush(COLOR_BTNFACE));
     }
-    case WM_SETCURSOR:
-      if (pointer_ == 11) {
-        ApplyPointer();
-        return TRUE;
-      }
-      break;
     default:
       break;
   }

@@ -6,10 +6,8 @@
 #include <array>
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "shell/FormDesign.h"
-#include "shell/Window.h"
+#include "shell/FormModel.h"
 
 namespace ovlu::win {
 
@@ -67,12 +65,13 @@ class Win32Window : public Window {
   void DoEvents() override;
   int Run() override;
 
-  // Called at the end of every DoEvents, after the window's messages.
+  // Called by every DoEvents, after the window's messages when they were due.
   std::function<void()> onPump;
 
   // Dots per inch used for the layout.
   int DpiX() const { return dpiX_; }
   int DpiY() const { return dpiY_; }
+  const FormModel& model() const { return model_; }
   // True once the banner picture was decoded from the resources.
   bool BannerLoaded() const { return banner_ != nullptr; }
 
@@ -82,43 +81,28 @@ class Win32Window : public Window {
                               std::intptr_t lParam);
 
  private:
-  struct ControlState {
-    std::string caption;
-    bool enabled = true;
-    void* hwnd = nullptr;
-  };
-  struct Row {
-    std::array<std::string, 4> text;
-    int icon = 0;
-  };
-  static constexpr int kControls = static_cast<int>(Control::ImageList1) + 1;
+  static constexpr int kControls = FormModel::kControls;
 
-  ControlState& State(Control c) { return controls_[static_cast<int>(c)]; }
-  const ControlState& State(Control c) const { return controls_[static_cast<int>(c)]; }
-  void* Hwnd(Control c) const { return controls_[static_cast<int>(c)].hwnd; }
-  void ResetDesignState();
+  void* Hwnd(Control c) const { return hwnds_[static_cast<int>(c)]; }
   void CreateControls();
   void DestroyResources();
   void LoadBanner();
-  void CheckRow(int row) const;
-  void CheckColumn(int column) const;
   void Fire(void (FormEvents::*handler)());
   void PaintDecoration(void* hdc);
-  void ApplyPointer();
+  void DrawSoon();
+  void Draw();
 
   FormEvents* events_ = nullptr;
-  bool loaded_ = false;
+  FormModel model_;
+  std::array<void*, kControls> hwnds_{};
+  std::array<bool, kControls> captionDue_{};
+  bool drawPosted_ = false;
+  int barShown_ = 0;
+  long long nextEvents_ = 0;
   bool activated_ = false;
   bool comInitialised_ = false;
   int dpiX_ = 96;
   int dpiY_ = 96;
-  std::array<ControlState, kControls> controls_{};
-  std::array<int, 4> columnTwips_{};
-  std::vector<Row> rows_;
-  int selectedRow_ = 0;
-  float progressMax_ = 100.0f;
-  float progressValue_ = 0.0f;
-  int pointer_ = 0;
   bool inTimer1_ = false;
   bool inTimerTimeOut_ = false;
   bool quit_ = false;

@@ -94,6 +94,7 @@ void Agent::WriteList(const std::vector<std::string>& lines) {
 bool Agent::Start() {
   try {
     form.Form_Initialize();
+    window.DoEvents();  // the shown window is activated
     return true;
   } catch (const ProcessEnded&) {
     return false;

@@ -62,8 +62,8 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     EXPECT_EQ(G().UpdateListPath, c.listFound ? a.ListPath() : "");
     // The environment is read and the bar coloured only when there is a list.
     EXPECT_EQ(G().EnvWindir, c.listFound ? "C:\\Windows" : "");
-    EXPECT_EQ(w.backColor, c.listFound ? kPaleBlue : -1);
-    EXPECT_EQ(w.barColor, c.listFound ? kDarkBlue : -1);
+    EXPECT_EQ(w.model().BackColour(), c.listFound ? kPaleBlue : kDefaultColour);
+    EXPECT_EQ(w.model().BarColour(), c.listFound ? kDarkBlue : kDefaultColour);
     EXPECT_EQ(w.showCount, 1);
   }
 }
@@ -90,7 +90,7 @@ TEST(StartupTest, WindowMessagesInTheirOrder) {
                                                              {form, WM_SETICON_}};
   EXPECT_EQ(sent, expected);
   EXPECT_EQ(w.messages[1].wParam, 0u);  // mask 0: the whole value applies
-  EXPECT_EQ(w.extendedStyle(), LVS_EX_FULLROWSELECT_);
+  EXPECT_EQ(w.model().ListStyle(), LVS_EX_FULLROWSELECT_);
   // A later activation sets nothing again.
   a.form.Form_Activate();
   EXPECT_EQ(w.messages.size(), expected.size());

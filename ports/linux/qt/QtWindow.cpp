@@ -20,12 +20,13 @@
 #include <QtWidgets/QWidget>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <tuple>
 #include <vector>
 
-#include "shell/FormDesign.h"
+#include "shell/FormModel.h"
 #include "shell/Vb.h"
 
 // The artwork compiled into the binary (ovlu_qt.qrc); the call has to stand
@@ -40,12 +41,9 @@ constexpr int kControls = static_cast<int>(Control::ImageList1) + 1;
 constexpr int kColumns = 4;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kBarSteps = 10000;  // the float range is shown in this many steps
-constexpr std::intptr_t kClrDefault = 0xFF000000;
-constexpr Handle kFirstWindowHandle = 0x10010;
 constexpr Handle kFirstIconHandle = 0x200000;
-constexpr int errIndexOutOfBounds = 35600;
-constexpr int errImageListNotBound = 35613;
-constexpr int errNoSuchProperty = 438;
+using Clock = std::chrono::steady_clock;
+constexpr auto kEventGap = std::chrono::milliseconds(4);
 
 int Idx(Control c) { return static_cast<int>(c); }
 int Px(int twips) { return static_cast<int>(std::lround(twips / double(kTwipsPerPixel))); }
@@ -149,7 +147,7 @@ class QtListView : public QTreeWidget {
 
 struct QtWindow::Impl {
   FormEvents* events = nullptr;
-  bool loaded = false;
+  FormModel model;
   bool activated = false;
   unsigned generation = 0;  // one per Load, so late calls of an old form do nothing
 
@@ -161,66 +159,40 @@ struct QtWindow::Impl {
   QTimer* timer1 = nullptr;
   QTimer* timerTimeOut = nullptr;
 
-  // What the agent wrote, as it wrote it (ANSI), so that reading a caption
-  // gives back the same bytes and unchanged texts cost nothing.
-  std::array<std::string, kControls> captions;
-  std::array<bool, kControls> enabled{};
-
-  float barMax = 100;
-  float barValue = 0;
+  // Captions and the bar are drawn when events are let through, so that a
+  // text rewritten on every chunk is laid out once per round of painting.
+  std::array<bool, kControls> captionDue{};
+  bool anyCaptionDue = false;
+  bool drawPosted = false;
   int barShown = 0;
-  std::intptr_t bkColor = kClrDefault;
-  std::intptr_t barColor = kClrDefault;
-
-  std::array<int, kColumns> columnTwips{};
-  std::vector<std::array<std::string, kColumns>> cells;
-  std::vector<int> rowIcons;
-  bool iconsBound = false;
-  unsigned extendedStyle = 0;
   QIcon checkIcon, blankIcon;
 
   // Shared icons of LoadImageA: same name and size, same handle.
   std::map<std::tuple<std::string, int, int>, Handle> sharedIcons;
   std::map<Handle, QPixmap> iconPixmaps;
   Handle nextIcon = kFirstIconHandle;
-  Handle bigIcon = 0, smallIcon = 0;
 
   bool pointerOverridden = false;
   std::vector<QPointer<QWidget>> retired;  // unloaded forms awaiting deletion
-
-  void RequireLoaded() const {
-    if (!loaded) throw VbError(errInvalidCall, "the window is not loaded");
-  }
-  int RowIndex(int row) const {
-    if (row < 1 || row > static_cast<int>(cells.size()))
-      throw VbError(errIndexOutOfBounds, "Index out of bounds");
-    return row - 1;
-  }
-  static int SubIndex(int subItem) {
-    if (subItem < 0 || subItem >= kColumns)
-      throw VbError(errIndexOutOfBounds, "Index out of bounds");
-    return subItem;
-  }
-  static int ColumnIndex(int column) {
-    if (column < 1 || column > kColumns) throw VbError(errIndexOutOfBounds, "Index out of bounds");
-    return column - 1;
-  }
+  Clock::time_point nextEvents{};
 
   void FireActivate(unsigned gen) {
-    if (!loaded || activated || gen != generation) return;
+    if (!model.Loaded() || activated || gen != generation) return;
     activated = true;
     if (events) events->Form_Activate();
   }
 
   void Build();
   void ShowCaption(Control c);
+  void Draw();
+  void DrawSoon();
   void ApplyBarColors();
   void ApplySelectionMode();
   void ApplyWindowIcon();
-  void ResetState();
+  void Forget();
 };
 
-void QtWindow::Impl::ResetState() {
+void QtWindow::Impl::Forget() {
   activated = false;
   widgets.fill(nullptr);
   labels.fill(nullptr);
@@ -228,24 +200,14 @@ void QtWindow::Impl::ResetState() {
   list = nullptr;
   bar = nullptr;
   timer1 = timerTimeOut = nullptr;
-  for (int i = 0; i < kControls; ++i) captions[i] = DesignCaption(static_cast<Control>(i));
-  enabled.fill(true);
-  enabled[Idx(Control::Timer1)] = false;
-  enabled[Idx(Control::TimerTimeOut)] = false;
-  barMax = 100;
-  barValue = 0;
+  captionDue.fill(false);
+  anyCaptionDue = false;
+  drawPosted = false;
   barShown = 0;
-  bkColor = barColor = kClrDefault;
-  for (int i = 0; i < kColumns; ++i) columnTwips[i] = kFileListColumns[i].twips;
-  cells.clear();
-  rowIcons.clear();
-  iconsBound = false;
-  extendedStyle = 0;
-  bigIcon = smallIcon = 0;
 }
 
 void QtWindow::Impl::ShowCaption(Control c) {
-  const std::string& t = captions[Idx(c)];
+  const std::string& t = model.Caption(c);
   if (QLabel* l = labels[Idx(c)]) {
     l->setText(LabelText(t));
   } else if (c == Control::MainForm) {
@@ -257,11 +219,36 @@ void QtWindow::Impl::ShowCaption(Control c) {
   }
 }
 
+// Once per round of events, whoever runs them (DoEvents or the main loop).
+void QtWindow::Impl::DrawSoon() {
+  if (drawPosted) return;
+  drawPosted = true;
+  QMetaObject::invokeMethod(
+      form, [this] { Draw(); }, Qt::QueuedConnection);
+}
+
+void QtWindow::Impl::Draw() {
+  drawPosted = false;
+  if (!model.Loaded()) return;
+  if (anyCaptionDue) {
+    for (int i = 0; i < kControls; ++i)
+      if (captionDue[i]) ShowCaption(static_cast<Control>(i));
+    captionDue.fill(false);
+    anyCaptionDue = false;
+  }
+  const int shown = model.BarPosition(kBarSteps);
+  if (shown != barShown) {
+    barShown = shown;
+    bar->setValue(shown);
+  }
+}
+
 void QtWindow::Impl::Build() {
   const unsigned gen = generation;
   form = new QtFormWidget([this, gen] { FireActivate(gen); },
                           [this, gen] {
-                            if (loaded && gen == generation && events) events->Form_CloseBox();
+                            if (model.Loaded() && gen == generation && events)
+                              events->Form_CloseBox();
                           });
   form->setObjectName(QStringLiteral("MainForm"));
   form->setFixedSize(kFormClientWidth / kTwipsPerPixel, kFormClientHeight / kTwipsPerPixel);
@@ -278,8 +265,10 @@ void QtWindow::Impl::Build() {
     w->setObjectName(QString::fromLatin1(ControlName(c)));
     widgets[Idx(c)] = w;
   };
-  // A label as the agent's labels are: plain text, wrapped, top-left,
-  // window text on the window background.
+  // A label as the agent's labels are: plain text, wrapped, top-left, in
+  // the system's window text on the system's window background (Qt's text
+  // and base roles; its own window role is the background of dialogs).
+  const QPalette system = QGuiApplication::palette();
   auto label = [&](Control c, QWidget* parent, const QFont* font) {
     auto* l = new QLabel(parent);
     l->setTextFormat(Qt::PlainText);
@@ -287,8 +276,8 @@ void QtWindow::Impl::Build() {
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     l->setFocusPolicy(Qt::NoFocus);
     QPalette p = l->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    p.setColor(QPalette::WindowText, Qt::black);
+    p.setColor(QPalette::Window, system.color(QPalette::Base));
+    p.setColor(QPalette::WindowText, system.color(QPalette::Text));
     l->setPalette(p);
     l->setAutoFillBackground(true);
     if (font) l->setFont(*font);
@@ -337,7 +326,7 @@ void QtWindow::Impl::Build() {
   list->header()->setMinimumSectionSize(0);
   list->header()->setSectionsMovable(false);
   list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  for (int i = 0; i < kColumns; ++i) list->setColumnWidth(i, Px(columnTwips[i]));
+  for (int i = 0; i < kColumns; ++i) list->setColumnWidth(i, Px(model.ColumnWidth(i + 1)));
   place(Control::FileList, list);
   status1->stackUnder(list);  // the list covers it
   ApplySelectionMode();
@@ -358,7 +347,7 @@ void QtWindow::Impl::Build() {
     b->setAutoDefault(true);  // Return presses the focused button
     place(c, b);
     QObject::connect(b, &QPushButton::clicked, form, [this, gen, c] {
-      if (!loaded || gen != generation || !events) return;
+      if (!model.Loaded() || gen != generation || !events) return;
       if (c == Control::cmdGET)
         events->cmdGET_Click();
       else
@@ -372,7 +361,7 @@ void QtWindow::Impl::Build() {
   auto* frame = new QGroupBox(form);
   QPalette fp = frame->palette();
   fp.setColor(QPalette::Window, Qt::white);
-  fp.setColor(QPalette::WindowText, Qt::black);
+  fp.setColor(QPalette::WindowText, system.color(QPalette::Text));
   frame->setPalette(fp);
   frame->setAutoFillBackground(true);
   place(Control::Frame1, frame);
@@ -393,17 +382,17 @@ void QtWindow::Impl::Build() {
   timer1 = new QTimer(form);
   timer1->setInterval(1000);
   QObject::connect(timer1, &QTimer::timeout, form, [this, gen] {
-    if (loaded && gen == generation && events) events->Timer1_Timer();
+    if (model.Loaded() && gen == generation && events) events->Timer1_Timer();
   });
   timerTimeOut = new QTimer(form);
   timerTimeOut->setInterval(10);
   QObject::connect(timerTimeOut, &QTimer::timeout, form, [this, gen] {
-    if (loaded && gen == generation && events) events->TimerTimeOut_Timer();
+    if (model.Loaded() && gen == generation && events) events->TimerTimeOut_Timer();
   });
 }
 
 void QtWindow::Impl::ApplySelectionMode() {
-  const bool full = (extendedStyle & LVS_EX_FULLROWSELECT_) != 0;
+  const bool full = model.FullRowSelect();
   list->fullRow = full;
   list->setSelectionBehavior(full ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
   list->setAllColumnsShowFocus(full);
@@ -417,22 +406,23 @@ void QtWindow::Impl::ApplySelectionMode() {
 }
 
 void QtWindow::Impl::ApplyBarColors() {
-  if (bkColor == kClrDefault && barColor == kClrDefault) {
+  const std::intptr_t back = model.BackColour(), fore = model.BarColour();
+  if (back == kDefaultColour && fore == kDefaultColour) {
     bar->setPalette(QPalette());
     return;
   }
   QPalette p = bar->palette();
-  if (bkColor != kClrDefault) {
-    p.setColor(QPalette::Base, FromColorRef(bkColor));
-    p.setColor(QPalette::Window, FromColorRef(bkColor));
+  if (back != kDefaultColour) {
+    p.setColor(QPalette::Base, FromColorRef(back));
+    p.setColor(QPalette::Window, FromColorRef(back));
   }
-  if (barColor != kClrDefault) p.setColor(QPalette::Highlight, FromColorRef(barColor));
+  if (fore != kDefaultColour) p.setColor(QPalette::Highlight, FromColorRef(fore));
   bar->setPalette(p);
 }
 
 void QtWindow::Impl::ApplyWindowIcon() {
   QIcon icon;
-  for (Handle h : {bigIcon, smallIcon}) {
+  for (Handle h : {model.Icon(ICON_BIG_), model.Icon(ICON_SMALL_)}) {
     auto it = iconPixmaps.find(h);
     if (it != iconPixmaps.end()) icon.addPixmap(it->second);
   }
@@ -441,7 +431,6 @@ void QtWindow::Impl::ApplyWindowIcon() {
 
 QtWindow::QtWindow() : d_(std::make_unique<Impl>()) {
   InitArtwork();
-  d_->ResetState();
   // Metric-compatible stand-ins for the Windows fonts of the design.
   QFont::insertSubstitutions(
       QStringLiteral("MS Sans Serif"),
@@ -457,8 +446,8 @@ QtWindow::QtWindow() : d_(std::make_unique<Impl>()) {
 }
 
 QtWindow::~QtWindow() {
-  if (d_->loaded) {
-    d_->loaded = false;
+  if (d_->model.Loaded()) {
+    d_->model.Unload();
     delete d_->form;
   }
   for (QPointer<QWidget>& w : d_->retired) delete w.data();
@@ -467,35 +456,36 @@ QtWindow::~QtWindow() {
 
 void QtWindow::Load(FormEvents* events) {
   d_->events = events;
-  if (d_->loaded) return;
+  if (d_->model.Loaded()) return;
   ++d_->generation;
-  d_->ResetState();
-  d_->loaded = true;
+  d_->Forget();
+  d_->model.Load();
   d_->Build();
 }
 
-bool QtWindow::Loaded() const { return d_->loaded; }
+bool QtWindow::Loaded() const { return d_->model.Loaded(); }
 
 void QtWindow::Show() {
-  d_->RequireLoaded();
+  d_->model.RequireLoaded();
+  d_->Draw();
   QWidget* form = d_->form;
   form->show();
   // The keyboard focus starts on the first control in tab order that takes it.
   if (!form->focusWidget())
     for (Control c : {Control::cmdGET, Control::CmdChiudi, Control::FileList})
-      if (d_->enabled[Idx(c)]) {
+      if (d_->model.Enabled(c)) {
         d_->widgets[Idx(c)]->setFocus(Qt::OtherFocusReason);
         break;
       }
-  // Platforms without a window manager never activate the window; the first
-  // turn of the event loop after showing stands in for the activation.
+  // The window is activated on being shown: the first turn of the event
+  // loop after showing, whether or not a window manager activates it.
   const unsigned gen = d_->generation;
   QTimer::singleShot(0, form, [this, gen] { d_->FireActivate(gen); });
 }
 
 void QtWindow::Unload() {
-  if (!d_->loaded) return;
-  d_->loaded = false;
+  if (!d_->model.Loaded()) return;
+  d_->model.Unload();
   ++d_->generation;
   d_->timer1->stop();
   d_->timerTimeOut->stop();
@@ -508,31 +498,20 @@ void QtWindow::Unload() {
                                    [](const QPointer<QWidget>& w) { return w.isNull(); }),
                     d_->retired.end());
   d_->retired.emplace_back(form);
-  d_->ResetState();
+  d_->Forget();
 }
 
 void QtWindow::SetCaption(Control c, const std::string& text) {
-  d_->RequireLoaded();
-  if (!HasCaption(c)) throw VbError(errNoSuchProperty, "Object doesn't support this property");
-  std::string& current = d_->captions[Idx(c)];
-  if (current == text) return;
-  current = text;
-  d_->ShowCaption(c);
+  if (!d_->model.SetCaption(c, text)) return;
+  d_->captionDue[Idx(c)] = true;
+  d_->anyCaptionDue = true;
+  d_->DrawSoon();
 }
 
-std::string QtWindow::Caption(Control c) const {
-  d_->RequireLoaded();
-  if (!HasCaption(c)) throw VbError(errNoSuchProperty, "Object doesn't support this property");
-  return d_->captions[Idx(c)];
-}
+std::string QtWindow::Caption(Control c) const { return d_->model.Caption(c); }
 
 void QtWindow::SetEnabled(Control c, bool enabled) {
-  d_->RequireLoaded();
-  if (c == Control::ImageList1)
-    throw VbError(errNoSuchProperty, "Object doesn't support this property");
-  bool& current = d_->enabled[Idx(c)];
-  if (current == enabled) return;
-  current = enabled;
+  if (!d_->model.SetEnabled(c, enabled)) return;
   if (QTimer* t = Timer(c)) {
     if (enabled)
       t->start();
@@ -543,182 +522,100 @@ void QtWindow::SetEnabled(Control c, bool enabled) {
   }
 }
 
-bool QtWindow::Enabled(Control c) const {
-  d_->RequireLoaded();
-  if (c == Control::ImageList1)
-    throw VbError(errNoSuchProperty, "Object doesn't support this property");
-  return d_->enabled[Idx(c)];
-}
+bool QtWindow::Enabled(Control c) const { return d_->model.Enabled(c); }
 
 void QtWindow::SetProgressMax(float max) {
-  d_->RequireLoaded();
-  // The maximum must lie above the minimum (0).
-  if (!(max > 0) || !std::isfinite(max))
-    throw VbError(errInvalidProperty, "Invalid property value");
-  d_->barMax = max;
-  if (d_->barValue > max) d_->barValue = max;
-  SetProgressValue(d_->barValue);
+  if (d_->model.SetProgressMax(max) && d_->model.BarPosition(kBarSteps) != d_->barShown)
+    d_->DrawSoon();
 }
 
-float QtWindow::ProgressMax() const {
-  d_->RequireLoaded();
-  return d_->barMax;
-}
+float QtWindow::ProgressMax() const { return d_->model.ProgressMax(); }
 
 void QtWindow::SetProgressValue(float value) {
-  d_->RequireLoaded();
-  if (!(value >= 0) || value > d_->barMax)
-    throw VbError(errInvalidProperty, "Invalid property value");
-  d_->barValue = value;
-  int shown = static_cast<int>(std::lround(double(value) / double(d_->barMax) * kBarSteps));
-  if (shown == d_->barShown) return;
-  d_->barShown = shown;
-  d_->bar->setValue(shown);
+  if (d_->model.SetProgressValue(value) && d_->model.BarPosition(kBarSteps) != d_->barShown)
+    d_->DrawSoon();
 }
 
-float QtWindow::ProgressValue() const {
-  d_->RequireLoaded();
-  return d_->barValue;
-}
+float QtWindow::ProgressValue() const { return d_->model.ProgressValue(); }
 
 void QtWindow::SetColumnWidth(int column, int twips) {
-  d_->RequireLoaded();
-  int i = Impl::ColumnIndex(column);
-  if (twips < 0) throw VbError(errInvalidProperty, "Invalid property value");
-  d_->columnTwips[i] = twips;
-  d_->list->setColumnWidth(i, Px(twips));
+  if (d_->model.SetColumnWidth(column, twips)) d_->list->setColumnWidth(column - 1, Px(twips));
 }
 
-int QtWindow::ColumnWidth(int column) const {
-  d_->RequireLoaded();
-  return d_->columnTwips[Impl::ColumnIndex(column)];
-}
+int QtWindow::ColumnWidth(int column) const { return d_->model.ColumnWidth(column); }
 
 int QtWindow::AddRow(const std::string& text) {
-  d_->RequireLoaded();
-  d_->cells.push_back({text, std::string(), std::string(), std::string()});
-  d_->rowIcons.push_back(0);
+  const int row = d_->model.AddRow(text);
   auto* item = new QTreeWidgetItem();
   item->setText(0, Text(text));
-  if (d_->iconsBound) item->setIcon(0, d_->blankIcon);
+  if (d_->model.IconsBound()) item->setIcon(0, d_->blankIcon);
   d_->list->addTopLevelItem(item);
-  return static_cast<int>(d_->cells.size());
+  return row;
 }
 
-int QtWindow::RowCount() const {
-  d_->RequireLoaded();
-  return static_cast<int>(d_->cells.size());
-}
+int QtWindow::RowCount() const { return d_->model.RowCount(); }
 
 void QtWindow::SetSubItem(int row, int subItem, const std::string& text) {
-  d_->RequireLoaded();
-  int r = d_->RowIndex(row), s = Impl::SubIndex(subItem);
-  std::string& current = d_->cells[r][s];
-  if (current == text) return;
-  current = text;
-  d_->list->topLevelItem(r)->setText(s, Text(text));
+  if (d_->model.SetSubItem(row, subItem, text))
+    d_->list->topLevelItem(row - 1)->setText(subItem, Text(text));
 }
 
 std::string QtWindow::SubItem(int row, int subItem) const {
-  d_->RequireLoaded();
-  return d_->cells[d_->RowIndex(row)][Impl::SubIndex(subItem)];
+  return d_->model.SubItem(row, subItem);
 }
 
 void QtWindow::SelectRow(int row) {
-  d_->RequireLoaded();
-  int r = d_->RowIndex(row);
-  QModelIndex first = d_->list->model()->index(r, 0);
-  const bool full = d_->list->fullRow;
+  d_->model.SelectRow(row);
+  QModelIndex first = d_->list->model()->index(row - 1, 0);
   d_->list->selectionModel()->setCurrentIndex(
-      first, full ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
-                  : QItemSelectionModel::ClearAndSelect);
+      first, d_->model.FullRowSelect()
+                 ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                 : QItemSelectionModel::ClearAndSelect);
   d_->list->scrollTo(first);
 }
 
 int QtWindow::SelectedRow() const {
-  d_->RequireLoaded();
+  d_->model.RequireLoaded();
+  // The user may have picked another row: the list knows.
   const QModelIndexList sel = d_->list->selectionModel()->selectedIndexes();
   return sel.isEmpty() ? 0 : sel.first().row() + 1;
 }
 
 void QtWindow::SetRowSmallIcon(int row, int image) {
-  d_->RequireLoaded();
-  if (!d_->iconsBound)
-    throw VbError(errImageListNotBound, "ImageList must be initialized before it can be used");
-  int r = d_->RowIndex(row);
-  if (image < 0 || image > 1) throw VbError(errIndexOutOfBounds, "Index out of bounds");
-  if (d_->rowIcons[r] == image) return;
-  d_->rowIcons[r] = image;
-  d_->list->topLevelItem(r)->setIcon(0, image ? d_->checkIcon : d_->blankIcon);
+  if (d_->model.SetRowSmallIcon(row, image))
+    d_->list->topLevelItem(row - 1)->setIcon(0, image ? d_->checkIcon : d_->blankIcon);
 }
 
-int QtWindow::RowSmallIcon(int row) const {
-  d_->RequireLoaded();
-  return d_->rowIcons[d_->RowIndex(row)];
-}
+int QtWindow::RowSmallIcon(int row) const { return d_->model.RowSmallIcon(row); }
 
 void QtWindow::BindSmallIcons() {
-  d_->RequireLoaded();
-  if (d_->iconsBound) return;
-  d_->iconsBound = true;
+  if (!d_->model.BindSmallIcons()) return;
   // Bound small icons take their room in the first column of every row.
   for (int i = 0; i < d_->list->topLevelItemCount(); ++i)
     d_->list->topLevelItem(i)->setIcon(0, d_->blankIcon);
 }
 
 Handle QtWindow::WindowHandle(Control c) const {
-  if (!d_->loaded) return 0;
-  return kFirstWindowHandle + 0x10 * Idx(c);
+  return d_->model.Loaded() ? FormModel::HandleOf(c) : 0;
 }
 
 std::intptr_t QtWindow::SendMessageA(Handle window, unsigned msg, std::uintptr_t wParam,
                                      std::intptr_t lParam) {
-  if (!d_->loaded) return 0;
-  if (window == WindowHandle(Control::FileList)) {
-    if (msg == LVM_GETEXTENDEDLISTVIEWSTYLE_) return d_->extendedStyle;
-    if (msg == LVM_SETEXTENDEDLISTVIEWSTYLE_) {
-      const unsigned old = d_->extendedStyle;
-      const unsigned mask = wParam ? static_cast<unsigned>(wParam) : ~0u;
-      d_->extendedStyle = (old & ~mask) | (static_cast<unsigned>(lParam) & mask);
-      d_->ApplySelectionMode();
-      return old;
-    }
-  } else if (window == WindowHandle(Control::ProgressBar1)) {
-    if (msg == PBM_SETBKCOLOR_ || msg == PBM_SETBARCOLOR_) {
-      std::intptr_t& slot = msg == PBM_SETBKCOLOR_ ? d_->bkColor : d_->barColor;
-      const std::intptr_t old = slot;
-      slot = lParam == kClrDefault ? kClrDefault : (lParam & 0xFFFFFF);
-      d_->ApplyBarColors();
-      return old;
-    }
-  } else if (window == WindowHandle(Control::MainForm)) {
-    if (msg == WM_SETICON_ && (wParam == ICON_BIG_ || wParam == ICON_SMALL_)) {
-      Handle& slot = wParam == ICON_BIG_ ? d_->bigIcon : d_->smallIcon;
-      const Handle old = slot;
-      slot = lParam;
-      d_->ApplyWindowIcon();
-      return old;
-    }
-  }
-  return 0;
+  Control c;
+  if (!FormModel::ControlOf(window, &c)) return 0;
+  const FormModel::Reply r = d_->model.Message(c, msg, wParam, lParam);
+  if (!r.decoded || msg == LVM_GETEXTENDEDLISTVIEWSTYLE_) return r.result;
+  if (c == Control::FileList) d_->ApplySelectionMode();
+  if (c == Control::ProgressBar1) d_->ApplyBarColors();
+  if (c == Control::MainForm) d_->ApplyWindowIcon();
+  return r.result;
 }
 
 Handle QtWindow::GetWindow(Handle, unsigned) {
   return 0;  // a Qt top-level window has no owner
 }
 
-int QtWindow::GetSystemMetrics(int index) {
-  switch (index) {
-    case SM_CXICON_:
-    case SM_CYICON_:
-      return 32;
-    case SM_CXSMICON_:
-    case SM_CYSMICON_:
-      return 16;
-    default:
-      return 0;
-  }
-}
+int QtWindow::GetSystemMetrics(int index) { return FormModel::IconMetric(index); }
 
 Handle QtWindow::LoadImageA(const std::string& name, unsigned type, int cx, int cy,
                             unsigned flags) {
@@ -797,9 +694,18 @@ int QtWindow::MsgBox(const std::string& text, int flags, const std::string& titl
   }
   QMessageBox::StandardButtons buttons;
   for (const Choice& ch : choices) buttons |= ch.button;
-  QWidget* parent = d_->loaded && d_->form->isVisible() ? d_->form : nullptr;
+  d_->Draw();
+  QWidget* parent = d_->model.Loaded() && d_->form->isVisible() ? d_->form : nullptr;
   QMessageBox box(icon, Text(title), Text(text), buttons, parent);
   box.setTextFormat(Qt::PlainText);
+  // The agent speaks Italian whatever the desktop's language: the buttons
+  // say what they say on an Italian Windows.
+  static const std::pair<SB, const char*> kItalian[] = {
+      {SB::Ok, "OK"},          {SB::Cancel, "Annulla"}, {SB::Abort, "&Interrompi"},
+      {SB::Retry, "&Riprova"}, {SB::Ignore, "&Ignora"}, {SB::Yes, "&S\u00EC"},
+      {SB::No, "&No"}};
+  for (const auto& [button, label] : kItalian)
+    if (QAbstractButton* b = box.button(button)) b->setText(QString::fromUtf8(label));
   const std::size_t def = std::min<std::size_t>((flags >> 8) & 3, choices.size() - 1);
   box.setDefaultButton(choices[def].button);
   box.exec();
@@ -850,29 +756,34 @@ void QtWindow::SetScreenPointer(int pointer) {
 }
 
 void QtWindow::DoEvents() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // The window's own events run at most once per gap: a click, a key or a
+  // due timer waits no longer than that, and a caller that pumps after
+  // every kilobyte does not pay for a round of the event loop each time.
+  const Clock::time_point now = Clock::now();
+  if (now >= d_->nextEvents) {
+    d_->nextEvents = now + kEventGap;
+    d_->Draw();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
   if (onPump) onPump();
 }
 
 int QtWindow::Run() { return QApplication::exec(); }
 
 QWidget* QtWindow::Widget(Control c) const {
-  if (!d_->loaded) return nullptr;
+  if (!d_->model.Loaded()) return nullptr;
+  d_->Draw();
   return d_->widgets[Idx(c)];
 }
 
 QTimer* QtWindow::Timer(Control c) const {
-  if (!d_->loaded) return nullptr;
+  if (!d_->model.Loaded()) return nullptr;
   if (c == Control::Timer1) return d_->timer1;
   if (c == Control::TimerTimeOut) return d_->timerTimeOut;
   return nullptr;
 }
 
-bool QtWindow::FullRowSelect() const { return d_->loaded && d_->list->fullRow; }
-
-Handle QtWindow::IconHandle(int which) const {
-  return which == ICON_BIG_ ? d_->bigIcon : which == ICON_SMALL_ ? d_->smallIcon : 0;
-}
+const FormModel& QtWindow::model() const { return d_->model; }
 
 QImage QtWindow::IconImage(Handle icon) const {
   auto it = d_->iconPixmaps.find(icon);
@@ -880,7 +791,8 @@ QImage QtWindow::IconImage(Handle icon) const {
 }
 
 QImage QtWindow::Grab() const {
-  if (!d_->loaded) return QImage();
+  if (!d_->model.Loaded()) return QImage();
+  d_->Draw();
   return d_->form->grab().toImage();
 }
 

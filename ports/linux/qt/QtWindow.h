@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/Window.h"
+#include "shell/FormModel.h"
 
 class QWidget;
 class QTimer;
@@ -67,18 +67,16 @@ class QtWindow : public Window {
 
   // When set, answers message boxes instead of showing them (tests).
   std::function<int(const std::string& text, int flags, const std::string& title)> msgBoxHook;
-  // Called by every DoEvents after the window's events have run; the
-  // network transfer is driven from here.
+  // Called by every DoEvents, after the window's events when they were
+  // due; the network transfer is driven from here.
   std::function<void()> onPump;
 
   // The widget or timer behind a control; nullptr when the window is not
   // loaded or the control has none of that kind.
   QWidget* Widget(Control c) const;
   QTimer* Timer(Control c) const;
-  // True once the list view selects whole rows.
-  bool FullRowSelect() const;
-  // The icon handles last given by WM_SETICON (ICON_BIG or ICON_SMALL).
-  Handle IconHandle(int which) const;
+  // The state of the controls, as the agent set it.
+  const FormModel& model() const;
   // The image behind an icon handle of LoadImageA; null for others.
   QImage IconImage(Handle icon) const;
   // The client area as drawn now.

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // The start-up must have left the Ready state on the window.
-  const bool icons = w.IconHandle(ICON_BIG_) && w.IconHandle(ICON_SMALL_);
+  const bool icons = w.model().Icon(ICON_BIG_) && w.model().Icon(ICON_SMALL_);
   const bool ready = w.RowCount() == 4 && w.Caption(Control::LabelTitle) == "OV Live Update" &&
                      w.Enabled(Control::cmdGET) && w.ColumnWidth(3) == 2600 && icons;
   std::printf("%d rows, title \"%s\", cmdGET %s, window icon %s\n", w.RowCount(),

@@ -1,0 +1,37 @@
+// The headless window under the window contract: what it holds is what it
+// shows, and a click waits in a queue until events run.
+#include <deque>
+
+#include "ports/headless/HeadlessWindow.h"
+#include "tests/contract/WindowContract.h"
+
+namespace ovlu::contract {
+namespace {
+
+struct HeadlessRig : WindowRig {
+  HeadlessRig() {
+    w.onIdle = [this] {
+      for (; !clicks.empty(); clicks.pop_front()) w.Click(clicks.front());
+      if (closeBox) w.PressCloseBox();
+      closeBox = false;
+    };
+  }
+  Window& window() override { return w; }
+  void PostClick(Control button) override { clicks.push_back(button); }
+  void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
+  void CloseBox() override { closeBox = true; }
+  std::string Drawn(Control c) override { return w.Caption(c); }
+  std::string DrawnCell(int row, int subItem) override { return w.SubItem(row, subItem); }
+  double DrawnBar() override { return w.ProgressValue() / w.ProgressMax(); }
+  std::optional<std::array<int, 4>> DrawnRect(Control) override { return std::nullopt; }
+
+  HeadlessWindow w;
+  std::deque<Control> clicks;
+  bool closeBox = false;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowRig> MakeRig() { return std::make_unique<HeadlessRig>(); }
+
+}  // namespace ovlu::contract

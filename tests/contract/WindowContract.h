@@ -1,0 +1,52 @@
+// The contract every window keeps: the same table of control operations and
+// misuses runs against the headless, Qt and Win32 windows. Each platform's
+// test program supplies a rig that reads back what its window draws and
+// feeds it input as a person would.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "shell/Window.h"
+
+namespace ovlu::contract {
+
+// Stands for the agent's main form: counts the events the window hands over.
+struct CountingEvents : FormEvents {
+  int activate = 0, get = 0, chiudi = 0, closeBox = 0, timer1 = 0, timeOut = 0;
+  void Form_Activate() override { ++activate; }
+  void cmdGET_Click() override { ++get; }
+  void CmdChiudi_Click() override { ++chiudi; }
+  void Form_CloseBox() override { ++closeBox; }
+  void Timer1_Timer() override { ++timer1; }
+  void TimerTimeOut_Timer() override { ++timeOut; }
+};
+
+struct WindowRig {
+  virtual ~WindowRig() = default;
+  virtual Window& window() = 0;
+  // Queues a click on a button, as the mouse would; it reaches the agent
+  // when events are let through.
+  virtual void PostClick(Control button) = 0;
+  // Sets what the window calls on every DoEvents (the transfer's turn).
+  virtual void OnPump(std::function<void()> f) = 0;
+  // The window's own close box.
+  virtual void CloseBox() = 0;
+  // What is on screen: a control's caption, a list cell (sub-item 0 is the
+  // row's text), and the bar's filled share from 0 to 1.
+  virtual std::string Drawn(Control c) = 0;
+  virtual std::string DrawnCell(int row, int subItem) = 0;
+  virtual double DrawnBar() = 0;
+  // Left, top, width and height in pixels within the control's container
+  // (the form: its client size); none for a window without a screen.
+  virtual std::optional<std::array<int, 4>> DrawnRect(Control c) = 0;
+};
+
+// Made by each platform's test program; the window comes without a form
+// loaded.
+std::unique_ptr<WindowRig> MakeRig();
+
+}  // namespace ovlu::contract

@@ -1,0 +1,298 @@
+// The same control operations and misuses against every window: the values
+// read back, what is drawn once events have run, the error each misuse
+// raises, the answers to the window messages, and the events that reach the
+// agent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "shell/FormModel.h"
+#include "tests/ErrorOf.h"
+#include "tests/contract/WindowContract.h"
+
+namespace ovlu::contract {
+namespace {
+
+using enum Control;
+using Clock = std::chrono::steady_clock;
+
+class WindowContract : public testing::Test {
+ protected:
+  void SetUp() override { w.Load(&events); }
+  void TearDown() override { w.Unload(); }
+
+  // Lets events run for about ms milliseconds, as the agent's waits do.
+  void PumpFor(int ms) {
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;)
+      w.DoEvents();
+  }
+  // Pumps until done() holds or a second has passed; the time it took.
+  double MsUntil(const std::function<bool()>& done) {
+    const auto start = Clock::now();
+    while (!done() && Clock::now() - start < std::chrono::seconds(1)) w.DoEvents();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  std::intptr_t Send(Control c, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    return w.SendMessageA(w.WindowHandle(c), msg, wParam, lParam);
+  }
+
+  std::unique_ptr<WindowRig> rig = MakeRig();
+  Window& w = rig->window();
+  CountingEvents events;
+};
+
+TEST_F(WindowContract, LoadGivesTheDesignState) {
+  for (int i = 0; i <= static_cast<int>(ImageList1); ++i) {
+    const auto c = static_cast<Control>(i);
+    SCOPED_TRACE(ControlName(c));
+    if (HasCaption(c)) {
+      EXPECT_EQ(w.Caption(c), DesignCaption(c));
+      EXPECT_EQ(rig->Drawn(c), DesignCaption(c));
+    } else {
+      EXPECT_EQ(ErrorOf([&] { w.Caption(c); }), errNoSuchProperty);
+    }
+    if (c != ImageList1) {
+      EXPECT_EQ(w.Enabled(c), !FormModel::IsTimer(c));
+    }
+  }
+  EXPECT_EQ(w.ProgressMax(), 100.0f);
+  EXPECT_EQ(w.ProgressValue(), 0.0f);
+  for (int column = 1; column <= 4; ++column)
+    EXPECT_EQ(w.ColumnWidth(column), kFileListColumns[column - 1].twips);
+  EXPECT_EQ(w.RowCount(), 0);
+  EXPECT_EQ(w.SelectedRow(), 0);
+}
+
+TEST_F(WindowContract, ControlsSitAtTheirDesignPlaceInPixels) {
+  // 15 twips to the pixel at 96 dots per inch.
+  const std::pair<Control, std::array<int, 4>> cases[] = {
+      {MainForm, {0, 0, 536, 378}},        {Picture1, {4, 3, 130, 364}},
+      {LblMesg, {4, 178, 126, 67}},        {LabelTitle, {151, 16, 371, 31}},
+      {FileList, {152, 54, 375, 201}},     {LabelStatus1, {206, 106, 185, 32}},
+      {Label3, {152, 255, 140, 17}},       {LabelST, {152, 273, 378, 16}},
+      {ProgressBar1, {147, 293, 380, 20}}, {cmdGET, {149, 339, 258, 30}},
+      {CmdChiudi, {419, 339, 108, 30}},    {Frame1, {642, 28, 469, 20}},
+      {LabelFName, {5, 193, 604, 15}},     {LabelFS, {72, 178, 271, 15}}};
+  for (const auto& [c, rect] : cases) {
+    const std::optional<std::array<int, 4>> drawn = rig->DrawnRect(c);
+    EXPECT_EQ(drawn.value_or(rect), rect) << ControlName(c);
+  }
+}
+
+TEST_F(WindowContract, MisusesRaiseOneErrorEverywhereAndChangeNothing) {
+  w.AddRow("Applicazione");
+  w.AddRow("Componente");
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+    int error;
+  } cases[] = {
+      {"caption of the list", [&] { w.SetCaption(FileList, "x"); }, errNoSuchProperty},
+      {"caption of the bar", [&] { w.Caption(ProgressBar1); }, errNoSuchProperty},
+      {"caption of a timer", [&] { w.SetCaption(Timer1, "x"); }, errNoSuchProperty},
+      {"image list enabled", [&] { w.SetEnabled(ImageList1, true); }, errNoSuchProperty},
+      {"row 0", [&] { w.SetSubItem(0, 1, "x"); }, errIndexOutOfBounds},
+      {"row past the end", [&] { w.SubItem(3, 1); }, errIndexOutOfBounds},
+      {"row -1", [&] { w.SubItem(-1, 0); }, errIndexOutOfBounds},
+      {"select past the end", [&] { w.SelectRow(3); }, errIndexOutOfBounds},
+      {"sub-item 4", [&] { w.SetSubItem(1, 4, "x"); }, errInvalidProperty},
+      {"sub-item -1", [&] { w.SubItem(1, -1); }, errInvalidProperty},
+      {"column 0", [&] { w.SetColumnWidth(0, 10); }, errIndexOutOfBounds},
+      {"column 5", [&] { w.ColumnWidth(5); }, errIndexOutOfBounds},
+      {"negative width", [&] { w.SetColumnWidth(2, -1); }, errInvalidProperty},
+      {"icon before binding", [&] { w.SetRowSmallIcon(1, 1); }, errImageListUnbound},
+      {"bar above the maximum", [&] { w.SetProgressValue(100.5f); }, errInvalidProperty},
+      {"bar below 0", [&] { w.SetProgressValue(-1); }, errInvalidProperty},
+      {"bar not a number", [&] { w.SetProgressValue(nan); }, errInvalidProperty},
+      {"maximum 0", [&] { w.SetProgressMax(0); }, errInvalidProperty},
+      {"maximum infinite", [&] { w.SetProgressMax(inf); }, errInvalidProperty},
+      {"bind", [&] { w.BindSmallIcons(); }, 0},
+      {"image 2 of 1", [&] { w.SetRowSmallIcon(1, 2); }, errIndexOutOfBounds},
+      {"image -1", [&] { w.SetRowSmallIcon(2, -1); }, errIndexOutOfBounds},
+      {"unbound row", [&] { w.SetRowSmallIcon(3, 1); }, errIndexOutOfBounds},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.call), c.error) << c.what;
+  EXPECT_EQ(w.ProgressMax(), 100.0f);
+  EXPECT_EQ(w.ProgressValue(), 0.0f);
+  EXPECT_EQ(w.RowCount(), 2);
+  EXPECT_EQ(w.ColumnWidth(2), kFileListColumns[1].twips);
+  EXPECT_EQ(w.RowSmallIcon(1) + w.RowSmallIcon(2), 0);
+
+  // A window that is not loaded has no controls; questions about the
+  // screen and message boxes still work.
+  w.Unload();
+  EXPECT_FALSE(w.Loaded());
+  const std::function<void()> unloaded[] = {
+      [&] { w.SetCaption(LblMesg, "x"); },
+      [&] { w.Caption(LblMesg); },
+      [&] { w.SetEnabled(cmdGET, true); },
+      [&] { w.Enabled(Timer1); },
+      [&] { w.SetProgressValue(1); },
+      [&] { w.ProgressMax(); },
+      [&] { w.AddRow("x"); },
+      [&] { w.RowCount(); },
+      [&] { w.SubItem(1, 0); },
+      [&] { w.SelectedRow(); },
+      [&] { w.BindSmallIcons(); },
+      [&] { w.Show(); },
+  };
+  for (const auto& call : unloaded) EXPECT_EQ(ErrorOf(call), errObjectUnloaded);
+  EXPECT_EQ(w.WindowHandle(FileList), 0);
+  EXPECT_EQ(w.GetSystemMetrics(SM_CXSMICON_), 16);
+}
+
+TEST_F(WindowContract, WhatIsWrittenIsReadBackAndDrawnOnceEventsRun) {
+  const std::pair<Control, const char*> captions[] = {
+      {LblMesg, " Verifica disponibilita del server."},
+      {LabelST, "Tempo restante: 12 sec (0.5 MB di 1.23 MB)"},
+      {CmdChiudi, "&Annulla"},
+      {MainForm, " OV Live Update - 50%"},
+      {LabelFS, ""}};
+  for (auto [c, text] : captions) w.SetCaption(c, text);
+  EXPECT_EQ(w.AddRow("Applicazione"), 1);
+  EXPECT_EQ(w.AddRow("Archivio"), 2);
+  w.SetSubItem(2, 2, "52%");
+  w.SetSubItem(2, 3, "C:\\Programmi\\OrVento\\a.dll");
+  w.SetColumnWidth(4, 0);  // hidden, the data kept
+  w.SelectRow(2);
+  w.SetProgressMax(3e9f);  // sizes in bytes go beyond a control's own range
+  w.SetProgressValue(7.5e8f);
+  w.SetEnabled(cmdGET, false);
+  PumpFor(60);  // changes are drawn within some tens of milliseconds
+
+  for (auto [c, text] : captions) {
+    EXPECT_EQ(w.Caption(c), text);
+    EXPECT_EQ(rig->Drawn(c), text);
+  }
+  EXPECT_EQ(w.SubItem(2, 3), "C:\\Programmi\\OrVento\\a.dll");
+  EXPECT_EQ(rig->DrawnCell(2, 3), "C:\\Programmi\\OrVento\\a.dll");
+  EXPECT_EQ(rig->DrawnCell(2, 2), "52%");
+  EXPECT_EQ(rig->DrawnCell(1, 0), "Applicazione");
+  EXPECT_EQ(w.SubItem(2, 0), "Archivio");
+  EXPECT_EQ(w.ColumnWidth(4), 0);
+  EXPECT_EQ(w.SelectedRow(), 2);
+  EXPECT_EQ(w.ProgressValue(), 7.5e8f);
+  EXPECT_NEAR(rig->DrawnBar(), 0.25, 0.001);
+  EXPECT_FALSE(w.Enabled(cmdGET));
+
+  // A lower maximum pulls the value down with it.
+  w.SetProgressMax(5e8f);
+  EXPECT_EQ(w.ProgressValue(), 5e8f);
+  PumpFor(60);
+  EXPECT_NEAR(rig->DrawnBar(), 1.0, 0.001);
+}
+
+TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
+  const std::intptr_t pale = 240 + 256 * 240 + 65536 * 255, navy = 32 + 256 * 43 + 65536 * 136;
+  const Handle icon = w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_);
+  EXPECT_NE(icon, 0);
+  EXPECT_EQ(w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_), icon);  // shared
+  struct Case {
+    Control to;
+    unsigned msg;
+    std::uintptr_t wParam;
+    std::intptr_t lParam, answer;
+  } cases[] = {
+      {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0},
+      {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0, LVS_EX_FULLROWSELECT_, 0},
+      {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0x1, 0x21, LVS_EX_FULLROWSELECT_},  // masked
+      {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0x21},
+      {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, LVS_EX_FULLROWSELECT_, 0, 0x21},
+      {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0x1},
+      {FileList, PBM_SETBARCOLOR_, 0, navy, 0},  // not a bar: nothing
+      {ProgressBar1, PBM_SETBKCOLOR_, 0, pale, kDefaultColour},
+      {ProgressBar1, PBM_SETBKCOLOR_, 0, pale, pale},
+      {ProgressBar1, PBM_SETBARCOLOR_, 0, navy, kDefaultColour},
+      {ProgressBar1, PBM_SETBARCOLOR_, 0, kDefaultColour, navy},
+      {MainForm, WM_SETICON_, ICON_BIG_, icon, 0},
+      {MainForm, WM_SETICON_, ICON_BIG_, icon, icon},
+      {MainForm, WM_SETICON_, ICON_SMALL_, 0, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Send(c.to, c.msg, c.wParam, c.lParam), c.answer)
+        << ControlName(c.to) << " " << std::hex << c.msg << " " << c.lParam;
+}
+
+TEST_F(WindowContract, TimersTickOnlyWhileEnabledAndWhileEventsRun) {
+  w.SetEnabled(TimerTimeOut, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_EQ(events.timeOut, 0);
+  PumpFor(200);
+  EXPECT_GE(events.timeOut, 5);
+  w.SetEnabled(TimerTimeOut, false);
+  const int stopped = events.timeOut;
+  w.SetEnabled(Timer1, true);
+  PumpFor(1300);
+  EXPECT_EQ(events.timer1, 1);
+  EXPECT_EQ(events.timeOut, stopped);
+}
+
+TEST_F(WindowContract, ClicksActivationAndTheCloseBoxReachTheAgent) {
+  w.Show();  // activated on being shown, at the latest by the next round of events
+  EXPECT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  // A click is answered within 50 ms while the agent pumps.
+  rig->PostClick(CmdChiudi);
+  EXPECT_LT(MsUntil([&] { return events.chiudi == 1; }), 50);
+  w.SetEnabled(cmdGET, false);
+  rig->PostClick(cmdGET);
+  PumpFor(30);
+  EXPECT_EQ(events.get, 0);
+  w.SetEnabled(cmdGET, true);
+  rig->PostClick(cmdGET);
+  PumpFor(30);
+  EXPECT_EQ(events.get, 1);
+
+  // The close box only asks the agent; the window stays.
+  rig->CloseBox();
+  PumpFor(30);
+  EXPECT_EQ(events.closeBox, 1);
+  EXPECT_TRUE(w.Loaded());
+
+  // Activation once per load, not on a second Show.
+  w.Show();
+  PumpFor(30);
+  EXPECT_EQ(events.activate, 1);
+  w.Unload();
+  w.Load(&events);
+  EXPECT_EQ(w.Caption(CmdChiudi), "&Chiudi");
+  w.Show();
+  PumpFor(100);
+  EXPECT_EQ(events.activate, 2);
+}
+
+TEST_F(WindowContract, APumpWithNothingDueCostsNextToNothing) {
+  long long turns = 0;
+  rig->OnPump([&turns] { ++turns; });
+  w.SetCaption(LabelST, "0 bytes di 1234567 bytes");
+  w.SetProgressValue(50);
+  const int kPumps = 100000;
+  std::vector<Clock::duration> pumps(kPumps);
+  for (auto& took : pumps) {
+    // What a chunk of a transfer does when nothing it shows has changed.
+    w.SetCaption(LabelST, "0 bytes di 1234567 bytes");
+    w.SetProgressValue(50);
+    const auto start = Clock::now();
+    w.DoEvents();
+    took = Clock::now() - start;
+  }
+  rig->OnPump(nullptr);
+  EXPECT_EQ(turns, kPumps);  // the transfer gets every turn
+  // The median pump, which a busy machine's pauses do not move: a round of
+  // the event loop costs several microseconds, a pump with nothing due far
+  // less than one.
+  std::nth_element(pumps.begin(), pumps.begin() + kPumps / 2, pumps.end());
+  const std::chrono::duration<double, std::micro> median = pumps[kPumps / 2];
+  EXPECT_LT(median.count(), 1.0);
+  EXPECT_EQ(rig->Drawn(LabelST), "0 bytes di 1234567 bytes");
+}
+
+}  // namespace
+}  // namespace ovlu::contract
