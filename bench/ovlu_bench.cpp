@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "TestServer.h"
+#include "NginxServer.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
 #include "ports/linux/qt/QtWindow.h"
@@ -152,21 +152,23 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (!ovlu::test::NginxServer::Available() || !std::getenv("DISPLAY")) {
+  if (!ovlu::bench::NginxServer::Available() || !std::getenv("DISPLAY")) {
     std::fprintf(stderr, "needs nginx and a display (run under xvfb-run)\n");
     return 2;
   }
   const std::string self = fsys::read_symlink("/proc/self/exe").string();
   // No "-" in the machine's folders: a destination path with one reads as
   // a placeholder.
-  ovlu::test::TempDir www("ovlu-bench-www");
+  ovlu::support::TempDir www("ovlu-bench-www");
   char pattern[] = "/tmp/ovlubench.XXXXXX";
   if (!mkdtemp(pattern)) return 2;
   const std::string out = pattern;
-  for (int mib : sizes)
-    ovlu::test::WritePatternFile(www / (std::to_string(mib) + "MiB.dat"),
-                                 static_cast<std::size_t>(mib) << 20, 1);
-  ovlu::test::NginxServer nginx(www.Path());
+  const std::string mebibyte = ovlu::support::Pattern(1 << 20);
+  for (int mib : sizes) {
+    std::ofstream file(www / (std::to_string(mib) + "MiB.dat"), std::ios::binary);
+    for (int i = 0; i < mib; ++i) file << mebibyte;
+  }
+  ovlu::bench::NginxServer nginx(www.Path());
 
   std::printf("%-7s %-6s %9s %9s %12s\n", "size", "path", "seconds", "MiB/s", "peak RSS KiB");
   std::vector<std::pair<Result, Result>> best;

@@ -1,36 +1,17 @@
 #include "tests/contract/FileSystemContract.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <tuple>
 
 #include "shell/Vb.h"
 #include "tests/ErrorOf.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::contract {
 
 namespace fs = std::filesystem;
-
-fs::path FileSystemPlace::NewFolder() {
-  static std::atomic<int> serial{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  fs::path folder = fs::temp_directory_path() /
-                    ("ovlu-fs-" + std::to_string(stamp) + "-" + std::to_string(++serial));
-  fs::create_directories(folder);
-  return folder;
-}
-
-FileSystemPlace::~FileSystemPlace() {
-  std::error_code ec;
-  for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-    fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add, ec);
-  fs::remove_all(folder, ec);
-}
 
 void FileSystemPlace::MakeFolder(const std::string& relative) {
   std::string utf8 = AnsiToUtf8(relative);
@@ -45,9 +26,7 @@ Files FileSystemPlace::Contents() const {
     const std::u8string rel = fs::relative(e.path(), folder).generic_u8string();
     std::string name = Utf8ToAnsi(std::string(rel.begin(), rel.end()));
     std::replace(name.begin(), name.end(), '/', '\\');
-    std::ostringstream bytes;
-    bytes << std::ifstream(e.path(), std::ios::binary).rdbuf();
-    files[name] = bytes.str();
+    files[name] = support::Slurp(e.path());
   }
   return files;
 }
@@ -88,14 +67,6 @@ std::unique_ptr<FileSystemPlace> Holding(const FileSystemMaker& maker, const Fil
     Write(place->Fs(), At(*place, rel), bytes);
   }
   return place;
-}
-
-// Bytes that differ from one position to the next, so that a piece written
-// at the wrong offset shows.
-std::string Pattern(std::size_t size) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return s;
 }
 
 TEST_P(FileSystemContract, NamesAreFoundWithoutRegardToCaseAndFoldersAreNoFiles) {
@@ -183,9 +154,9 @@ TEST_P(FileSystemContract, BinaryWriteStartsAtTheFirstByte) {
       {"abcdef", false, "XY", "XYcdef"},
       {"abcdef", true, "", ""},
       {"0123456789", true, std::string("ab\r\n\0z", 6), std::string("ab\r\n\0z", 6)},
-      {std::string(300000, 'o'), false, Pattern(200000),
-       Pattern(200000) + std::string(100000, 'o')},
-      {std::nullopt, true, Pattern(65536 * 3 + 7), Pattern(65536 * 3 + 7)},
+      {std::string(300000, 'o'), false, support::Pattern(200000),
+       support::Pattern(200000) + std::string(100000, 'o')},
+      {std::nullopt, true, support::Pattern(65536 * 3 + 7), support::Pattern(65536 * 3 + 7)},
       {std::nullopt, false, "", ""},
   };
   for (const auto& [before, truncate, written, after] : rows) {

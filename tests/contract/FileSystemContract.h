@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/Host.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::contract {
 
@@ -23,15 +24,14 @@ using Files = std::map<std::string, std::string>;
 
 // One implementation over an empty folder of its own, removed with it (read-only files too).
 struct FileSystemPlace {
-  virtual ~FileSystemPlace();
+  virtual ~FileSystemPlace() = default;
   virtual FileSystem& Fs() = 0;
-  // A new empty folder under the system's temporary folder.
-  static std::filesystem::path NewFolder();
   void MakeFolder(const std::string& relative);
   // Every file under the folder as it lies there (names in UTF-8 on disk).
   Files Contents() const;
 
-  std::filesystem::path folder;
+  support::TempDir dir{"ovlufs"};
+  std::filesystem::path folder = dir.Folder();
   std::string root;  // the folder as the implementation names it, without a final "\"
 };
 

@@ -4,8 +4,8 @@
 // file and the row's percentage, and how long the run took. The same table
 // runs on both platforms.
 //
-// Run through the test server (ovlu_testserver.py --tls DIR --run ...),
-// which gives the server's URLs in the environment. The request time-out is
+// Run with the test server (CTest's fixture, or ovlu_testserver.py --tls DIR
+// --run ... under Wine), which gives its URLs. The request time-out is
 // cut from 40 to kTimeout seconds, so that the stalled servers end soon.
 #include "InetRig.h"
 // (first: it brings the Windows headers)
@@ -19,6 +19,8 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 namespace {
@@ -47,18 +49,6 @@ States Join(std::initializer_list<States> parts) {
   States out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
-}
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-// The server's /gen/N body.
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(7 * i + 13 * (i >> 10));
-  return s;
 }
 
 // Makes the system trust the test server's certificate authority, as a
@@ -97,14 +87,15 @@ const States kRefusedAnswer = Join({kHop, kHop, {icError}});
 const States kNoAnswer = Join({kHop, {1, 2, 3, 4, 5, 6}, kClose, {icError}});
 
 TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
-  const std::string http = Env("OVLU_TEST_HTTP"), https = Env("OVLU_TEST_HTTPS");
-  const std::string untrusted = Env("OVLU_TEST_HTTPS_UNTRUSTED");
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP"),
+                    https = support::ServerValue("OVLU_TEST_HTTPS");
+  const std::string untrusted = support::ServerValue("OVLU_TEST_HTTPS_UNTRUSTED");
   ASSERT_FALSE(http.empty() || https.empty() || untrusted.empty())
-      << "run through ovlu_testserver.py --tls DIR --run";
-  TrustTestAuthority(Env("OVLU_TEST_CA"));
+      << "needs the test server with --tls";
+  TrustTestAuthority(support::ServerValue("OVLU_TEST_CA"));
   const std::string dead = "http://127.0.0.1:9";  // the discard port: nobody listens
   const std::string rootRedirects = "http://localhost:" + http.substr(http.rfind(':') + 1);
-  const std::string file = Pattern(10000);
+  const std::string file = support::Pattern(10000);
 
   struct Row {
     const char* name;
@@ -158,7 +149,8 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
       {"stall mid-body", http + "/gen/10000?stallafter=3000", kRead, Broken, file.substr(0, 3000),
        "31%", kTimeout, kTimeout + 1.5},
       // Longer than the time-out in all, never silent for as long.
-      {"slow but steady", http + "/gen/4096?rate=1024", kRead, Read, Pattern(4096), "100%", 3.5, 6},
+      {"slow but steady", http + "/gen/4096?rate=1024", kRead, Read, support::Pattern(4096), "100%",
+       3.5, 6},
       {"HTTPS, trusted, no close notice", https + "/gen/10000", kRead, Read, file, "100%", 0, 2},
       {"HTTPS, untrusted", untrusted + "/gen/10000", kTlsRefused, Stopped, kNoFile,
        "Server non disponibile.", 0, 2},

@@ -17,6 +17,11 @@ With --run COMMAND... it runs the command, with OVLU_TEST_HTTP,
 OVLU_TEST_HTTPS, OVLU_TEST_HTTPS_UNTRUSTED (root URLs) and OVLU_TEST_CA in
 its environment, and exits with its status.
 
+With --start FILE it goes to the background, writes those variables (and
+OVLU_TEST_ROOT, OVLU_TEST_LOG) to FILE as NAME=VALUE lines, and returns; it
+serves until "--stop FILE" or for an hour at most. CTest starts it so once
+for all the tests (the fixture in tests/CMakeLists.txt).
+
 Routes (query parameters may be combined where it makes sense):
 
   /                          200 with a short text body
@@ -174,7 +179,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def pattern(n):
-    return bytes((7 * i + 13 * (i >> 10)) & 0xFF for i in range(n))
+    # Block k of 1024 bytes is the first block with 13 * k added to each byte.
+    first = bytes(7 * i & 0xFF for i in range(1024))
+    shifts = [bytes((b + s) & 0xFF for b in range(256)) for s in range(256)]
+    blocks = (first.translate(shifts[13 * k & 0xFF]) for k in range(n // 1024 + 1))
+    return b"".join(blocks)[:n]
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -237,16 +246,48 @@ def serve(server_class, root, log, context=None):
     return server.server_address[1]
 
 
+def start(state):
+    """Detaches: the caller returns once the state file is written."""
+    if os.path.exists(state):
+        stop(state)
+    if os.fork():
+        for _ in range(500):
+            if os.path.exists(state):
+                os._exit(0)
+            time.sleep(0.02)
+        os._exit(1)
+    os.setsid()
+    devnull = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(devnull, fd)
+
+
+def stop(state):
+    try:
+        with open(state) as f:
+            values = dict(line.rstrip("\n").split("=", 1) for line in f)
+        os.remove(state)
+        os.kill(int(values["OVLU_TEST_PID"]), signal.SIGTERM)
+    except (OSError, KeyError, ValueError):
+        pass
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", default=".", help="directory of the served files")
     parser.add_argument("--log", help="file that gets each request as /__requests lists it")
     parser.add_argument("--tls", help="directory for the certificates of the HTTPS ports")
     parser.add_argument("--run", nargs=argparse.REMAINDER, help="command to run, then exit")
+    parser.add_argument("--start", help="serve in the background, the URLs in this file")
+    parser.add_argument("--stop", help="end the server that --start started with this file")
     args = parser.parse_args()
+    if args.stop:
+        return stop(args.stop)
+    if args.start:
+        start(args.start)
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     root = os.path.normpath(os.path.abspath(args.root))
-    log = open(args.log, "a") if args.log else None
+    log = open(args.log, "w" if args.start else "a") if args.log else None
     urls = {"OVLU_TEST_HTTP": "http://127.0.0.1:%d" % serve(Server, root, log)}
     print("PORT %s" % urls["OVLU_TEST_HTTP"].rsplit(":", 1)[1], flush=True)
     if args.tls:
@@ -261,6 +302,14 @@ def main():
         urls["OVLU_TEST_CA"] = os.path.join(folder, "ca.pem")
     if args.run:
         sys.exit(subprocess.run(args.run, env=dict(os.environ, **urls)).returncode)
+    if args.start:
+        urls.update(OVLU_TEST_ROOT=root, OVLU_TEST_LOG=os.path.abspath(args.log or ""),
+                    OVLU_TEST_PID=str(os.getpid()))
+        with open(args.start + ".new", "w") as f:
+            f.write("".join("%s=%s\n" % kv for kv in urls.items()))
+        os.replace(args.start + ".new", args.start)
+        time.sleep(3600)
+        os._exit(0)
     threading.Thread(target=watch_stdin, daemon=True).start()
     while True:
         time.sleep(3600)

@@ -1,5 +1,6 @@
 // The helpers every test program shares: temporary folders and environment
-// changes that undo themselves, and whole-file reads and writes.
+// changes that undo themselves, whole-file reads and writes, the test
+// server's byte pattern and where that server listens.
 #pragma once
 
 #include <atomic>
@@ -67,6 +68,27 @@ inline std::string WaitForLine(const std::filesystem::path& path) {
     if (!text.empty() && text.back() == '\n') return text;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  return std::string();
+}
+
+// The test server's /gen/N body: byte i is (7 * i + 13 * (i >> 10)) mod 256,
+// so a piece at the wrong offset or a lost block of 1024 shows.
+inline std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(7 * i + 13 * (i >> 10));
+  return s;
+}
+
+// A value the test server gives (OVLU_TEST_HTTP, OVLU_TEST_ROOT, ...): from
+// the environment under "ovlu_testserver.py --run", else from the file that
+// "--start FILE" wrote, named by OVLU_TEST_SERVER (CTest's fixture sets it).
+// "" when neither has it.
+inline std::string ServerValue(const std::string& name) {
+  if (const char* v = std::getenv(name.c_str())) return v;
+  const char* file = std::getenv("OVLU_TEST_SERVER");
+  std::ifstream in(file ? file : "");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
   return std::string();
 }
 

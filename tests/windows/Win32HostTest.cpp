@@ -23,10 +23,7 @@ namespace {
 using contract::FileSystemContract;
 
 struct Win32Place : contract::FileSystemPlace {
-  Win32Place() {
-    folder = NewFolder();
-    root = folder.string();
-  }
+  Win32Place() { root = folder.string(); }
   FileSystem& Fs() override { return fs; }
   Win32FileSystem fs;
 };

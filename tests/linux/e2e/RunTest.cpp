@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <map>
 
-#include "TestServer.h"
 #include "ports/headless/HeadlessWindow.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
@@ -40,10 +39,10 @@ struct AgentSystem : PosixSystem {
 // A small Windows machine on disk: the product's data folder under the
 // all-users documents, the product's own folder (the agent beside
 // OrVento.exe), a Windows folder, a Dati folder for plain destinations and a
-// www folder for the HTTP server. The environment points the agent there.
+// folder of its own on the test server. The environment points the agent there.
 struct Machine {
   Machine() {
-    for (const auto& folder : {DataFolder(), root + "/Win dows", Www() + "/file", root + "/Dati"})
+    for (const auto& folder : {DataFolder(), root + "/Win dows", root + "/Dati"})
       fsys::create_directories(folder);
     Put(ProductFolder() + "/OrVento.exe", "OrVento 7.0\n");
     setenv("PUBLIC", (root + "/public").c_str(), 1);
@@ -55,10 +54,13 @@ struct Machine {
   ~Machine() {
     std::error_code ec;
     fsys::current_path("/", ec);
+    fsys::remove_all(Www(), ec);
   }
   std::string DataFolder() const { return root + "/public/Documents/Tessaro Software/OrVento 7"; }
   std::string ProductFolder() const { return root + "/OrVento 7"; }
-  std::string Www() const { return root + "/www"; }
+  // The machine's folder on the test server, served under /file/NAME/.
+  std::string Name() const { return dir.Folder().filename().string(); }
+  std::string Www() const { return support::ServerValue("OVLU_TEST_ROOT") + "/" + Name(); }
   std::string ListPath() const { return DataFolder() + "/Updates.upd"; }
   void WriteList(const std::vector<std::string>& lines) const {  // with CR LF line ends
     std::string text;
@@ -93,8 +95,9 @@ class RunTest : public ::testing::Test {
   // Publishes a file and gives the list line that fetches it to dest.
   std::string Line(const std::string& action, const std::string& name, const std::string& content,
                    const std::string& dest) {
-    Put(m.Www() + "/file/" + name, content);
-    return "<v-" + action + "><s-" + ts.Url("/file/" + name) + "><" + dest + ">";
+    Put(m.Www() + "/" + name, content);
+    const std::string url = support::ServerValue("OVLU_TEST_HTTP") + "/file/" + m.Name() + "/";
+    return "<v-" + action + "><s-" + url + name + "><" + dest + ">";
   }
   // A file of the Dati folder, as a plain destination of the list and on disk.
   std::string Dati(const std::string& name) { return m.root + "/Dati\\" + name; }
@@ -111,8 +114,9 @@ class RunTest : public ::testing::Test {
     }
   }
 
+  void SetUp() override { ASSERT_NE(support::ServerValue("OVLU_TEST_ROOT"), ""); }
+
   Machine m;
-  test::TestServer ts{m.Www() + "/file"};
 };
 
 TEST_F(RunTest, StartedProgramEndsTheRunOutOfSightAndTheListGoes) {

@@ -5,21 +5,25 @@
 # the files are checked on disk and the window is closed with "Chiudi".
 # A second start runs a list with a file the server does not have: nothing
 # is put in place and the list stays for another run.
-# Usage: acceptance.sh PATH/TO/OVLiveUpdate PATH/TO/ovlu_testserver.py
+# The files are served by the test server CTest started; OVLU_TEST_SERVER
+# names the file with its address (tests/server/ovlu_testserver.py --start).
+# Usage: acceptance.sh PATH/TO/OVLiveUpdate
 set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 agent=$1
-server=$2
+served() { sed -n "s/^$1=//p" "${OVLU_TEST_SERVER:?needs the test server}"; }
 here=$(cd "$(dirname "$0")" && pwd)
 
 root=$(mktemp -d /tmp/ovluaccept.XXXXXX)
+www="$(served OVLU_TEST_ROOT)/${root##*/}"
+url="$(served OVLU_TEST_HTTP)/file/${root##*/}"
 data="$root/public/Documents/Tessaro Software/OrVento 7"
 product="$root/OrVento 7"
-mkdir -p "$data" "$product" "$root/www" "$root/windows/system32" "$root/Dati"
-server_pid="" agent_pid=""
+mkdir -p "$data" "$product" "$www" "$root/windows/system32" "$root/Dati"
+agent_pid=""
 cleanup() {
-  for p in $agent_pid $server_pid; do kill "$p" 2>/dev/null || true; done
-  rm -rf "$root"
+  [ -z "$agent_pid" ] || kill "$agent_pid" 2>/dev/null || true
+  rm -rf "$root" "$www"
 }
 trap cleanup EXIT
 fail() { echo "acceptance: $*" >&2; exit 1; }
@@ -27,21 +31,9 @@ fail() { echo "acceptance: $*" >&2; exit 1; }
 cp "$agent" "$product/OVLiveUpdate"
 printf 'OrVento 7.0\n' >"$product/OrVento.exe"
 printf 'vecchio listino\n' >"$root/Dati/Listino.dat"
-head -c 400000 /dev/urandom >"$root/www/OrVento.exe"
-head -c 120000 /dev/urandom >"$root/www/Listino.dat"
+head -c 400000 /dev/urandom >"$www/OrVento.exe"
+head -c 120000 /dev/urandom >"$www/Listino.dat"
 
-# The server ends when its standard input closes.
-mkfifo "$root/server.in"
-python3 "$server" --root "$root/www" <"$root/server.in" >"$root/server.out" &
-server_pid=$!
-exec 3>"$root/server.in"
-for _ in $(seq 100); do
-  port=$(sed -n 's/^PORT //p' "$root/server.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "${port:-}" ] || fail "the test server did not start"
-url="http://127.0.0.1:$port/file"
 printf '<v-R><s-%s/OrVento.exe?rate=400000><APPPATH-\\OrVento.exe>\r\n<v-><s-%s/Listino.dat><%s\\Listino.dat>\r\n' \
   "$url" "$url" "$root/Dati" >"$data/Updates.upd"
 
@@ -71,28 +63,28 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 [ ! -e "$data/Updates.upd" ] || fail "the list is still there after 60 s"
-cmp -s "$root/www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not updated"
+cmp -s "$www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not updated"
 [ "$(cat "$product/OrVento.exe.old")" = "OrVento 7.0" ] || fail "no .old copy of OrVento.exe"
 [ ! -e "$product/OrVento.exe.tmp" ] || fail "the .tmp stage is left over"
-cmp -s "$root/www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
+cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
 [ "$(cat "$root/Dati/Listino.dat.old")" = "vecchio listino" ] || fail "no .old copy of Listino.dat"
 
 close_agent
 
-head -c 50000 /dev/urandom >"$root/www/Nuovo.dat"
+head -c 50000 /dev/urandom >"$www/Nuovo.dat"
 printf '<v-><s-%s/Nuovo.dat><%s\\Nuovo.dat>\r\n<v-><s-%s/Manca.dat><%s\\Listino.dat>\r\n' \
   "$url" "$root/Dati" "$url" "$root/Dati" >"$data/Updates.upd"
 start_agent
 ovlu_start_run
 for _ in $(seq 300); do
-  cmp -s "$root/www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" && break
+  cmp -s "$www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" && break
   kill -0 "$agent_pid" 2>/dev/null || fail "the agent ended during the failing run"
   sleep 0.1
 done
-cmp -s "$root/www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" || fail "Nuovo.dat was not received"
+cmp -s "$www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" || fail "Nuovo.dat was not received"
 sleep 1  # the outcome follows the last request
 [ -e "$data/Updates.upd" ] || fail "a failed run deleted the list"
 [ ! -e "$root/Dati/Nuovo.dat" ] || fail "a failed run put files in place"
-cmp -s "$root/www/Listino.dat" "$root/Dati/Listino.dat" || fail "a failed file replaced Listino.dat"
+cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "a failed file replaced Listino.dat"
 close_agent
 echo "acceptance: passed"

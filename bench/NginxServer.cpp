@@ -1,9 +1,7 @@
-#include "TestServer.h"
+#include "NginxServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -13,14 +11,14 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
-namespace ovlu::test {
+namespace ovlu::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -28,12 +26,10 @@ using Clock = std::chrono::steady_clock;
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : ""));
 }
-
-// Starts args[0] (looked up on PATH) with the given descriptors as its
-// standard input and output (-1 leaves them as they are). The child gets
+// Starts args[0]. The child gets
 // SIGTERM when this process dies, so a crashed test leaves no server behind
 // (SIGTERM rather than SIGKILL so that nginx's master takes its workers).
-pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
+pid_t Spawn(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -43,8 +39,6 @@ pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);
-    if (stdinFd >= 0) dup2(stdinFd, 0);
-    if (stdoutFd >= 0) dup2(stdoutFd, 1);
     for (int fd = 3; fd < 256; ++fd) close(fd);
     execvp(argv[0], argv.data());
     _exit(127);
@@ -64,51 +58,7 @@ void Stop(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-// xorshift32: the same stream for the same seed, a byte at a time.
-struct Pattern {
-  explicit Pattern(unsigned seed) : x(2463534242u ^ (seed * 2654435761u)) {}
-  unsigned char Next() {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return static_cast<unsigned char>(x >> 24);
-  }
-  std::uint32_t x;
-};
-
-}  // namespace
-
-TempDir::TempDir(const std::string& prefix) {
-  std::string pattern = std::filesystem::temp_directory_path() / (prefix + "-XXXXXX");
-  if (!mkdtemp(pattern.data())) Fail("mkdtemp " + pattern);
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<unsigned char> PatternBytes(std::size_t size, unsigned seed) {
-  std::vector<unsigned char> out(size);
-  Pattern p(seed);
-  for (auto& b : out) b = p.Next();
-  return out;
-}
-
-void WritePatternFile(const std::string& path, std::size_t size, unsigned seed) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  Pattern p(seed);
-  std::vector<char> block(1 << 20);
-  while (size > 0) {
-    const std::size_t n = std::min(size, block.size());
-    for (std::size_t i = 0; i < n; ++i) block[i] = static_cast<char>(p.Next());
-    f.write(block.data(), static_cast<std::streamsize>(n));
-    size -= n;
-  }
-  if (!f) throw std::runtime_error("cannot write " + path);
-}
-
+// A port on 127.0.0.1 where nothing listens (bound, then released).
 int UnusedPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -122,59 +72,12 @@ int UnusedPort() {
   return ntohs(addr.sin_port);
 }
 
-// ---------------------------------------------------------------------------
-
-TestServer::TestServer(const std::string& filesDir) {
-  int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) Fail("pipe");
-  pid_ = Spawn({OVLU_PYTHON, OVLU_TESTSERVER_SCRIPT, "--root", filesDir, "--log", log_ / "log"},
-               in[0], out[1]);
-  close(in[0]);
-  close(out[1]);
-  stdinFd_ = in[1];
-
-  // The first line of its output names the port.
-  std::string line;
-  pollfd p{out[0], POLLIN, 0};
-  for (char c = 0;
-       line.size() < 64 && poll(&p, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n';)
-    line += c;
-  close(out[0]);
-  if (line.compare(0, 5, "PORT ") == 0) port_ = std::atoi(line.c_str() + 5);
-  if (port_ <= 0) {
-    close(stdinFd_);
-    Stop(pid_);
-    throw std::runtime_error("test server did not start: " + line);
-  }
-}
-
-TestServer::~TestServer() {
-  close(stdinFd_);
-  Stop(pid_);
-}
-
-std::vector<std::string> TestServer::Requests() const {
-  std::ifstream log(log_ / "log");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(log, line);) lines.push_back(line);
-  return lines;
-}
-
-// ---------------------------------------------------------------------------
+}  // namespace
 
 bool NginxServer::Available() { return *OVLU_NGINX && access(OVLU_NGINX, X_OK) == 0; }
 
-NginxServer::NginxServer(const std::string& rootDir, bool tls) : tls_(tls) {
+NginxServer::NginxServer(const std::string& rootDir) {
   if (!Available()) throw std::runtime_error("nginx is not installed");
-  if (tls_) {
-    const std::string d = dir_.Path();
-    const std::string cmd =
-        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
-        "-subj /CN=127.0.0.1 -keyout '" +
-        d + "/key.pem' -out '" + d + "/cert.pem' >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0)
-      throw std::runtime_error("openssl could not make a certificate");
-  }
   // nginx cannot report a port of its own choosing: take a free one and try
   // again with another when something grabbed it meanwhile.
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -201,17 +104,13 @@ bool NginxServer::TryStart(int port, const std::string& rootDir) {
   for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
     conf << "  " << t << "_temp_path " << d << "/" << t << ";\n";
   conf << "  default_type application/octet-stream;\n  sendfile on;\n"
-       << "  server {\n    listen 127.0.0.1:" << port << (tls_ ? " ssl" : "") << ";\n"
+       << "  server {\n    listen 127.0.0.1:" << port << ";\n"
        << "    root " << rootDir << ";\n";
-  if (tls_)
-    conf << "    ssl_certificate " << d << "/cert.pem;\n    ssl_certificate_key " << d
-         << "/key.pem;\n";
   conf << "  }\n}\n";
   conf.close();
 
   pid_ = Spawn(
-      {OVLU_NGINX, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log", "-g", "daemon off;"},
-      -1, -1);
+      {OVLU_NGINX, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log", "-g", "daemon off;"});
   // nginx writes its pid file once it holds its listening socket; it ends
   // at once when the port was taken.
   const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -234,4 +133,4 @@ bool NginxServer::TryStart(int port, const std::string& rootDir) {
 
 NginxServer::~NginxServer() { Stop(pid_); }
 
-}  // namespace ovlu::test
+}  // namespace ovlu::bench
