@@ -32,10 +32,10 @@ class WindowContract : public testing::Test {
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;)
       w.DoEvents();
   }
-  // Pumps until done() holds or a second has passed; the time it took.
+  // Pumps until done() holds or two seconds have passed; the time it took.
   double MsUntil(const std::function<bool()>& done) {
     const auto start = Clock::now();
-    while (!done() && Clock::now() - start < std::chrono::seconds(1)) w.DoEvents();
+    while (!done() && Clock::now() - start < std::chrono::seconds(2)) w.DoEvents();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   }
   std::intptr_t Send(Control c, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -195,6 +195,7 @@ TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
   const Handle icon = w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_);
   EXPECT_NE(icon, 0);
   EXPECT_EQ(w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_), icon);  // shared
+  EXPECT_EQ(w.LoadImageA("BBB", IMAGE_ICON_, 32, 32, LR_SHARED_), 0);     // no such icon
   struct Case {
     Control to;
     unsigned msg;
@@ -221,17 +222,30 @@ TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
         << ControlName(c.to) << " " << std::hex << c.msg << " " << c.lParam;
 }
 
-TEST_F(WindowContract, TimersTickOnlyWhileEnabledAndWhileEventsRun) {
+TEST_F(WindowContract, TimersTickAtTheirIntervalsOnlyWhileEnabledAndWhileEventsRun) {
   w.SetEnabled(TimerTimeOut, true);
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   EXPECT_EQ(events.timeOut, 0);
-  PumpFor(200);
-  EXPECT_GE(events.timeOut, 5);
+  // TimerTimeOut every 10 ms: ten ticks take at least 90 ms.
+  w.SetEnabled(TimerTimeOut, false);
+  w.SetEnabled(TimerTimeOut, true);
+  const double tenTicks = MsUntil([&] { return events.timeOut >= 10; });
+  EXPECT_GT(tenTicks, 85);
+  EXPECT_LT(tenTicks, 500);
   w.SetEnabled(TimerTimeOut, false);
   const int stopped = events.timeOut;
+  // Timer1 every second: the first tick after 1000 ms, then none for a while.
   w.SetEnabled(Timer1, true);
-  PumpFor(1300);
+  const double first = MsUntil([&] { return events.timer1 == 1; });
+  EXPECT_GT(first, 900);
+  EXPECT_LT(first, 1500);
+  PumpFor(300);
   EXPECT_EQ(events.timer1, 1);
+  EXPECT_EQ(events.timeOut, stopped);
+  // An unloaded form's timers no longer reach the agent.
+  w.SetEnabled(TimerTimeOut, true);
+  w.Unload();
+  PumpFor(30);
   EXPECT_EQ(events.timeOut, stopped);
 }
 
