@@ -186,11 +186,12 @@ TEST_F(QtWindowTest, FullRowSelectionStartsWithTheExtendedStyleBit) {
 }
 
 TEST_F(QtWindowTest, ProgressColoursComeOnlyFromTheTwoMessages) {
+  const QColor themeBar = Bar()->palette().color(QPalette::Highlight);
   const std::intptr_t navy = 32 + 256 * 43 + 65536 * 136, pale = 240 + 256 * 240 + 65536 * 255;
   Send(ProgressBar1, PBM_SETBKCOLOR_, 0, pale);
+  EXPECT_EQ(Bar()->palette().color(QPalette::Highlight), themeBar);  // the background alone
   Send(ProgressBar1, PBM_SETBARCOLOR_, 0, navy);
   EXPECT_EQ(Bar()->palette().color(QPalette::Highlight), QColor(32, 43, 136));
-  EXPECT_EQ(Bar()->palette().color(QPalette::Base), QColor(240, 240, 255));
 
   // On screen: dark bar on the left half, pale background on the right.
   w.SetProgressValue(50);
