@@ -121,10 +121,9 @@ TEST_F(WindowTest, ListRowsColumnsAndIcons) {
   EXPECT_EQ(Cell(list, 1, -1), "0");
   EXPECT_LT(std::stoi(Cell(list, 0, -1)), 0);
 
-  // Full-row selection set through raw messages, as the agent does.
-  const Handle lh = window.WindowHandle(Control::FileList);
-  const auto style = window.SendMessageA(lh, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0);
-  window.SendMessageA(lh, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0, style | LVS_EX_FULLROWSELECT_);
+  // Full-row selection set through the window's messages reaches the control.
+  window.SendMessageA(window.WindowHandle(Control::FileList), LVM_SETEXTENDEDLISTVIEWSTYLE_, 0,
+                      LVS_EX_FULLROWSELECT_);
   EXPECT_TRUE(::SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT);
 }
 

@@ -76,7 +76,6 @@ class QtWindowTest : public testing::Test {
   void SetUp() override { w.Load(&events); }
 
   QWidget* W(Control c) { return w.Widget(c); }
-  std::string Name(Control c) { return W(c)->objectName().toStdString(); }
   QTreeWidget* List() { return qobject_cast<QTreeWidget*>(W(FileList)); }
   QProgressBar* Bar() { return qobject_cast<QProgressBar*>(W(ProgressBar1)); }
   std::intptr_t Send(Control c, unsigned msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0) {
@@ -129,7 +128,7 @@ TEST_F(QtWindowTest, TabKeyFollowsTheDesignOrder) {
   // Only the two buttons and the list take the focus; a disabled button is passed over.
   for (Control c : {CmdChiudi, FileList, cmdGET}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), W(c)) << Name(c);
+    EXPECT_EQ(QApplication::focusWidget(), W(c)) << ControlName(c);
   }
   w.SetEnabled(cmdGET, false);
   W(FileList)->setFocus(Qt::OtherFocusReason);
