@@ -84,7 +84,7 @@ class WindowTest : public ::testing::Test {
   contract::CountingEvents events;
 };
 
-TEST_F(WindowTest, FixedBorderListAboveItsLabelAndTheBanner) {
+TEST_F(WindowTest, FixedBorderListAboveItsLabelBannerAndIconGroup) {
   ASSERT_EQ(window.DpiX(), 96) << "expected values are for 96 dpi";
   EXPECT_EQ(::GetWindowLongA(H(window, Control::MainForm), GWL_STYLE) & WS_THICKFRAME, 0);
   // LabelStatus1 lies beneath the list, which would otherwise be covered.
@@ -93,9 +93,11 @@ TEST_F(WindowTest, FixedBorderListAboveItsLabelAndTheBanner) {
     below = below || h == H(window, Control::LabelStatus1);
   EXPECT_TRUE(below);
   EXPECT_TRUE(window.BannerLoaded());
+  EXPECT_NE(::FindResourceA(nullptr, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_GROUP_ICON)),
+            nullptr);
 }
 
-TEST_F(WindowTest, ListRowsColumnsAndIcons) {
+TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
   HWND list = H(window, Control::FileList);
   window.AddRow("Applicazione");
   window.AddRow("Componente");
@@ -125,10 +127,8 @@ TEST_F(WindowTest, ListRowsColumnsAndIcons) {
   window.SendMessageA(window.WindowHandle(Control::FileList), LVM_SETEXTENDEDLISTVIEWSTYLE_, 0,
                       LVS_EX_FULLROWSELECT_);
   EXPECT_TRUE(::SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT);
-}
 
-// Colours sent as raw messages reach the bar itself.
-TEST_F(WindowTest, ProgressColoursReachTheControl) {
+  // Colours sent as raw messages reach the bar itself.
   HWND bar = H(window, Control::ProgressBar1);
   const Handle bh = window.WindowHandle(Control::ProgressBar1);
   window.SendMessageA(bh, PBM_SETBKCOLOR_, 0, RGB(240, 240, 255));
@@ -182,12 +182,6 @@ TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
     EXPECT_EQ(events.get, k.get) << int(k.focus) << " " << k.message << " " << k.key;
     EXPECT_EQ(events.chiudi, k.chiudi) << int(k.focus) << " " << k.message << " " << k.key;
   }
-}
-
-// The program's icon group is in its resources.
-TEST_F(WindowTest, IconsFromTheResources) {
-  EXPECT_NE(::FindResourceA(nullptr, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_GROUP_ICON)),
-            nullptr);
 }
 
 }  // namespace

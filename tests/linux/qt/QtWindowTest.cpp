@@ -233,7 +233,7 @@ TEST_F(QtWindowTest, AnUnloadedFormsButtonsNoLongerReachTheAgent) {
   EXPECT_EQ(events.get, 0);
 }
 
-TEST_F(QtWindowTest, TheCheckMarkIsGreenAndNoIconIsTransparent) {
+TEST_F(QtWindowTest, ListIconsAndSharedWindowIconsInBothSizes) {
   w.AddRow("Applicazione");
   w.AddRow("Componente");
   w.BindSmallIcons();
@@ -247,9 +247,6 @@ TEST_F(QtWindowTest, TheCheckMarkIsGreenAndNoIconIsTransparent) {
   }
   EXPECT_GT(green, 15);
   EXPECT_EQ(icon(0).pixelColor(8, 8).alpha(), 0);
-}
-
-TEST_F(QtWindowTest, SharedIconsGoToTheWindowInBothSizes) {
   auto load = [&](const char* name, int size, unsigned flags = LR_SHARED_) {
     return w.LoadImageA(name, IMAGE_ICON_, size, size, flags);
   };
