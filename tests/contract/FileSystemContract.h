@@ -50,3 +50,12 @@ inline std::string MakerName(const ::testing::TestParamInfo<FileSystemMaker>& in
 }
 
 }  // namespace ovlu::contract
+
+// Runs the suite on one implementation, a FileSystemPlace of type PLACE,
+// shown in the test list as NAME.
+#define OVLU_FILE_SYSTEM_CONTRACT(NAME, PLACE)                                                   \
+  INSTANTIATE_TEST_SUITE_P(                                                                      \
+      NAME, FileSystemContract,                                                                  \
+      ::testing::Values(::ovlu::contract::FileSystemMaker{                                       \
+          #NAME, [] { return std::unique_ptr<::ovlu::contract::FileSystemPlace>(new PLACE); }}), \
+      ::ovlu::contract::MakerName)

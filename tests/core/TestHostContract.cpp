@@ -18,10 +18,7 @@ struct TestPlace : contract::FileSystemPlace {
   TestFileSystem fs;
 };
 
-INSTANTIATE_TEST_SUITE_P(TestHost, FileSystemContract,
-                         ::testing::Values(contract::FileSystemMaker{
-                             "TestHost", [] { return std::make_unique<TestPlace>(); }}),
-                         contract::MakerName);
+OVLU_FILE_SYSTEM_CONTRACT(TestHost, TestPlace);
 
 }  // namespace
 }  // namespace ovlu::test

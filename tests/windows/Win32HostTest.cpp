@@ -28,10 +28,7 @@ struct Win32Place : contract::FileSystemPlace {
   Win32FileSystem fs;
 };
 
-INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,
-                         ::testing::Values(contract::FileSystemMaker{
-                             "Win32", [] { return std::make_unique<Win32Place>(); }}),
-                         contract::MakerName);
+OVLU_FILE_SYSTEM_CONTRACT(Win32, Win32Place);
 
 TEST(Win32System, TextOfPathsAndCommandLines) {
   const std::pair<const char*, const char*> lines[] = {

@@ -33,10 +33,7 @@ struct PosixPlace : contract::FileSystemPlace {
   PosixFileSystem fs;
 };
 
-INSTANTIATE_TEST_SUITE_P(Posix, FileSystemContract,
-                         ::testing::Values(contract::FileSystemMaker{
-                             "Posix", [] { return std::make_unique<PosixPlace>(); }}),
-                         contract::MakerName);
+OVLU_FILE_SYSTEM_CONTRACT(Posix, PosixPlace);
 
 // Beyond the shared suite: which of several spellings is taken, links, "..",
 // names on disk that are not UTF-8, and drive letters through the drive
