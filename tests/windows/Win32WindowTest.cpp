@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "ports/windows/Win32Window.h"
@@ -57,13 +58,9 @@ struct Win32Rig : contract::WindowRig {
   }
   std::optional<std::array<int, 4>> DrawnRect(Control c) override {
     RECT r;
-    if (c == Control::MainForm) {
-      ::GetClientRect(Of(c), &r);
-    } else {
-      if (::GetParent(Of(c)) != Of(DesignOf(c)->container)) return std::nullopt;
-      ::GetWindowRect(Of(c), &r);
-      ::MapWindowPoints(nullptr, ::GetParent(Of(c)), reinterpret_cast<POINT*>(&r), 2);
-    }
+    ::GetWindowRect(Of(c), &r);
+    ::MapWindowPoints(nullptr, Of(DesignOf(c)->container), reinterpret_cast<POINT*>(&r), 2);
+    if (c == Control::MainForm) ::GetClientRect(Of(c), &r);  // the form: its client area
     return std::array<int, 4>{r.left, r.top, r.right - r.left, r.bottom - r.top};
   }
   Win32Window w;
@@ -76,10 +73,7 @@ void PumpFor(Win32Window& w, DWORD ms) {
 
 class WindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    window.Load(&events);
-    ASSERT_TRUE(window.Loaded());
-  }
+  void SetUp() override { window.Load(&events); }
   Win32Window window;
   contract::CountingEvents events;
 };
@@ -98,7 +92,7 @@ TEST_F(WindowTest, FixedBorderListAboveItsLabelBannerAndIconGroup) {
 }
 
 TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
-  HWND list = H(window, Control::FileList);
+  HWND list = H(window, Control::FileList), bar = H(window, Control::ProgressBar1);
   window.AddRow("Applicazione");
   window.AddRow("Componente");
   // Report columns, widths in pixels.
@@ -116,24 +110,21 @@ TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
 
   // The check mark: image 1 of the agent is index 0 of the image list.
   window.BindSmallIcons();
-  HIMAGELIST images = reinterpret_cast<HIMAGELIST>(window.WindowHandle(Control::ImageList1));
   EXPECT_EQ(::SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0),
-            reinterpret_cast<LRESULT>(images));
+            LRESULT(window.WindowHandle(Control::ImageList1)));
   window.SetRowSmallIcon(2, 1);
   EXPECT_EQ(Cell(list, 1, -1), "0");
   EXPECT_LT(std::stoi(Cell(list, 0, -1)), 0);
 
-  // Full-row selection set through the window's messages reaches the control.
-  window.SendMessageA(window.WindowHandle(Control::FileList), LVM_SETEXTENDEDLISTVIEWSTYLE_, 0,
-                      LVS_EX_FULLROWSELECT_);
+  // Full-row selection and the bar's colours, sent through the window,
+  // reach the controls themselves.
+  const std::tuple<Control, unsigned, LPARAM> sent[] = {
+      {Control::FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, LVS_EX_FULLROWSELECT_},
+      {Control::ProgressBar1, PBM_SETBKCOLOR_, RGB(240, 240, 255)},
+      {Control::ProgressBar1, PBM_SETBARCOLOR_, RGB(32, 43, 136)}};
+  for (auto [to, msg, value] : sent) window.SendMessageA(window.WindowHandle(to), msg, 0, value);
   EXPECT_TRUE(::SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT);
-
-  // Colours sent as raw messages reach the bar itself.
-  HWND bar = H(window, Control::ProgressBar1);
-  const Handle bh = window.WindowHandle(Control::ProgressBar1);
-  window.SendMessageA(bh, PBM_SETBKCOLOR_, 0, RGB(240, 240, 255));
   EXPECT_EQ(::SendMessageA(bar, PBM_SETBKCOLOR, 0, 0), RGB(240, 240, 255));
-  window.SendMessageA(bh, PBM_SETBARCOLOR_, 0, RGB(32, 43, 136));
   EXPECT_EQ(::SendMessageA(bar, PBM_SETBARCOLOR, 0, 0), RGB(32, 43, 136));
 }
 
@@ -179,8 +170,8 @@ TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
     ::SetFocus(H(window, k.focus));
     ::PostMessageA(H(window, k.focus), k.message, k.key, k.message == WM_SYSCHAR ? 1 << 29 : 0);
     PumpFor(window, 50);
-    EXPECT_EQ(events.get, k.get) << int(k.focus) << " " << k.message << " " << k.key;
-    EXPECT_EQ(events.chiudi, k.chiudi) << int(k.focus) << " " << k.message << " " << k.key;
+    EXPECT_EQ(std::pair(events.get, events.chiudi), std::pair(k.get, k.chiudi))
+        << ControlName(k.focus) << " " << k.message << " " << k.key;
   }
 }
 
