@@ -12,14 +12,12 @@ struct HeadlessRig : WindowRig {
   HeadlessRig() {
     w.onIdle = [this] {
       for (; !clicks.empty(); clicks.pop_front()) w.Click(clicks.front());
-      if (closeBox) w.PressCloseBox();
-      closeBox = false;
     };
   }
   Window& window() override { return w; }
   void PostClick(Control button) override { clicks.push_back(button); }
   void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
-  void CloseBox() override { closeBox = true; }
+  void CloseBox() override { w.PressCloseBox(); }
   std::string Drawn(Control c) override { return w.Caption(c); }
   std::string DrawnCell(int row, int subItem) override { return w.SubItem(row, subItem); }
   double DrawnBar() override { return w.ProgressValue() / w.ProgressMax(); }
@@ -27,7 +25,6 @@ struct HeadlessRig : WindowRig {
 
   HeadlessWindow w;
   std::deque<Control> clicks;
-  bool closeBox = false;
 };
 
 }  // namespace

@@ -18,12 +18,6 @@ namespace {
 
 HWND H(const Win32Window& w, Control c) { return reinterpret_cast<HWND>(w.WindowHandle(c)); }
 
-std::string Text(HWND h) {
-  char buffer[512] = {};
-  ::GetWindowTextA(h, buffer, sizeof buffer);
-  return buffer;
-}
-
 // Text of a list cell (row from 0), or with sub < 0 the row's image index.
 std::string Cell(HWND list, int row, int sub) {
   char buffer[512] = {};
@@ -46,7 +40,11 @@ struct Win32Rig : contract::WindowRig {
   }
   void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
   void CloseBox() override { ::PostMessageA(Of(Control::MainForm), WM_SYSCOMMAND, SC_CLOSE, 0); }
-  std::string Drawn(Control c) override { return Text(Of(c)); }
+  std::string Drawn(Control c) override {
+    char text[512] = {};
+    ::GetWindowTextA(Of(c), text, sizeof text);
+    return text;
+  }
   std::string DrawnCell(int row, int subItem) override {
     return Cell(Of(Control::FileList), row - 1, subItem);
   }

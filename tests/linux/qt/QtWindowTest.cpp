@@ -66,8 +66,6 @@ namespace {
 
 using enum Control;
 
-using contract::CountingEvents;
-
 class QtWindowTest : public testing::Test {
  protected:
   void SetUp() override { w.Load(&events); }
@@ -83,7 +81,7 @@ class QtWindowTest : public testing::Test {
   }
   int SelectedCells() { return int(List()->selectionModel()->selectedIndexes().size()); }
 
-  CountingEvents events;
+  contract::CountingEvents events;
   QtWindow w;
 };
 
