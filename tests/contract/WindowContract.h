@@ -4,7 +4,10 @@
 // feeds it input as a person would.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,5 +51,28 @@ struct WindowRig {
 // Made by each platform's test program; the window comes without a form
 // loaded.
 std::unique_ptr<WindowRig> MakeRig();
+
+// A loaded window of the platform and the events that reach the agent.
+class WindowTest : public testing::Test {
+ protected:
+  using Clock = std::chrono::steady_clock;
+  void SetUp() override { w.Load(&events); }
+  void TearDown() override { w.Unload(); }
+
+  // Lets events run, as the agent's waits do, until done() holds or ms
+  // milliseconds have passed; the time it took.
+  double MsUntil(const std::function<bool()>& done, int ms = 2000) {
+    const auto start = Clock::now();
+    while (!done() && Clock::now() - start < std::chrono::milliseconds(ms)) w.DoEvents();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  void PumpFor(int ms) {
+    MsUntil([] { return false; }, ms);
+  }
+
+  std::unique_ptr<WindowRig> rig = MakeRig();
+  Window& w = rig->window();
+  CountingEvents events;
+};
 
 }  // namespace ovlu::contract

@@ -19,28 +19,7 @@ namespace ovlu::contract {
 namespace {
 
 using enum Control;
-using Clock = std::chrono::steady_clock;
-
-class WindowContract : public testing::Test {
- protected:
-  void SetUp() override { w.Load(&events); }
-  void TearDown() override { w.Unload(); }
-
-  // Lets events run, as the agent's waits do, until done() holds or ms
-  // milliseconds have passed; the time it took.
-  double MsUntil(const std::function<bool()>& done, int ms = 2000) {
-    const auto start = Clock::now();
-    while (!done() && Clock::now() - start < std::chrono::milliseconds(ms)) w.DoEvents();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  }
-  void PumpFor(int ms) {
-    MsUntil([] { return false; }, ms);
-  }
-
-  std::unique_ptr<WindowRig> rig = MakeRig();
-  Window& w = rig->window();
-  CountingEvents events;
-};
+using WindowContract = WindowTest;
 
 TEST_F(WindowContract, LoadGivesTheDesignState) {
   for (int i = 0; i <= static_cast<int>(ImageList1); ++i) {

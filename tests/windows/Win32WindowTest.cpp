@@ -64,16 +64,9 @@ struct Win32Rig : contract::WindowRig {
   Win32Window w;
 };
 
-void PumpFor(Win32Window& w, DWORD ms) {
-  for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < ms; ::Sleep(1))
-    w.DoEvents();
-}
-
-class WindowTest : public ::testing::Test {
+class WindowTest : public contract::WindowTest {
  protected:
-  void SetUp() override { window.Load(&events); }
-  Win32Window window;
-  contract::CountingEvents events;
+  Win32Window& window = static_cast<Win32Rig&>(*rig).w;
 };
 
 TEST_F(WindowTest, FixedBorderListAboveItsLabelBannerAndIconGroup) {
@@ -150,7 +143,7 @@ TEST_F(WindowTest, TheHourglassCoversEveryWindow) {
 // reaches its button; the letter alone does nothing.
 TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
   window.Show();
-  PumpFor(window, 100);
+  PumpFor(100);
   struct Key {
     Control focus;
     UINT message;
@@ -167,7 +160,7 @@ TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
   for (const Key& k : keys) {
     ::SetFocus(H(window, k.focus));
     ::PostMessageA(H(window, k.focus), k.message, k.key, k.message == WM_SYSCHAR ? 1 << 29 : 0);
-    PumpFor(window, 50);
+    PumpFor(50);
     EXPECT_EQ(std::pair(events.get, events.chiudi), std::pair(k.get, k.chiudi))
         << ControlName(k.focus) << " " << k.message << " " << k.key;
   }

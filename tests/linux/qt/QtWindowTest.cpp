@@ -66,11 +66,9 @@ namespace {
 
 using enum Control;
 
-class QtWindowTest : public testing::Test {
+class QtWindowTest : public contract::WindowTest {
  protected:
-  void SetUp() override { w.Load(&events); }
-
-  QWidget* W(Control c) { return w.Widget(c); }
+  QWidget* W(Control c) { return qt.Widget(c); }
   QTreeWidget* List() { return qobject_cast<QTreeWidget*>(W(FileList)); }
   std::intptr_t Send(Control c, unsigned msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0) {
     return w.SendMessageA(w.WindowHandle(c), msg, wParam, lParam);
@@ -81,8 +79,7 @@ class QtWindowTest : public testing::Test {
   }
   int SelectedCells() { return int(List()->selectionModel()->selectedIndexes().size()); }
 
-  contract::CountingEvents events;
-  QtWindow w;
+  QtWindow& qt = static_cast<contract::QtRig&>(*rig).w;
 };
 
 TEST_F(QtWindowTest, FontsAndColoursOfTheDesign) {
@@ -169,7 +166,7 @@ TEST_F(QtWindowTest, ProgressColoursComeOnlyFromTheTwoMessages) {
   // On screen: dark bar on the left half, pale background on the right.
   w.SetProgressValue(50);
   w.DoEvents();
-  QImage img = w.Grab();
+  QImage img = qt.Grab();
   QRect g = bar->geometry();
   QColor left = img.pixelColor(g.x() + g.width() / 4, g.center().y()),
          right = img.pixelColor(g.x() + 3 * g.width() / 4, g.center().y());
@@ -219,7 +216,7 @@ TEST_F(QtWindowTest, ListIconsAndSharedWindowIconsInBothSizes) {
   Handle big = load("AAA", 32), small = load("aaa", 16);
   EXPECT_TRUE(big && small && big != small);
   for (int size : {16, 24, 32, 48})
-    EXPECT_EQ(w.IconImage(load("AAA", size)).size(), QSize(size, size));
+    EXPECT_EQ(qt.IconImage(load("AAA", size)).size(), QSize(size, size));
   EXPECT_NE(load("AAA", 32, 0), big);  // not shared: a new one
 
   auto has = [&](int size) {
