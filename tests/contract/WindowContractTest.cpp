@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "shell/FormModel.h"
@@ -63,11 +64,7 @@ TEST_F(WindowContract, MisusesRaiseOneErrorEverywhereAndChangeNothing) {
   w.AddRow("Componente");
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  struct Case {
-    const char* what;
-    std::function<void()> call;
-    int error;
-  } cases[] = {
+  const std::tuple<const char*, std::function<void()>, int> cases[] = {
       {"caption of the list", [&] { w.SetCaption(FileList, "x"); }, errNoSuchProperty},
       {"image list enabled", [&] { w.SetEnabled(ImageList1, true); }, errNoSuchProperty},
       {"row 0", [&] { w.SetSubItem(0, 1, "x"); }, errIndexOutOfBounds},
@@ -90,7 +87,7 @@ TEST_F(WindowContract, MisusesRaiseOneErrorEverywhereAndChangeNothing) {
       {"image -1", [&] { w.SetRowSmallIcon(2, -1); }, errIndexOutOfBounds},
       {"unbound row", [&] { w.SetRowSmallIcon(3, 1); }, errIndexOutOfBounds},
   };
-  for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.call), c.error) << c.what;
+  for (const auto& [what, call, error] : cases) EXPECT_EQ(ErrorOf(call), error) << what;
   EXPECT_EQ(w.ProgressMax(), 100.0f);
   EXPECT_EQ(w.ProgressValue(), 0.0f);
   EXPECT_EQ(w.RowCount(), 2);
@@ -165,12 +162,8 @@ TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
   EXPECT_NE(icon, 0);
   EXPECT_EQ(w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_), icon);  // shared
   EXPECT_EQ(w.LoadImageA("BBB", IMAGE_ICON_, 32, 32, LR_SHARED_), 0);     // no such icon
-  struct Case {
-    Control to;
-    unsigned msg;
-    std::uintptr_t wParam;
-    std::intptr_t lParam, answer;
-  } cases[] = {
+  // To, message, wParam, lParam and the answer.
+  const std::tuple<Control, unsigned, std::uintptr_t, std::intptr_t, std::intptr_t> cases[] = {
       {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0},
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0, LVS_EX_FULLROWSELECT_, 0},
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0x1, 0x21, LVS_EX_FULLROWSELECT_},  // masked
@@ -186,9 +179,9 @@ TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
       {MainForm, WM_SETICON_, ICON_BIG_, icon, icon},
       {MainForm, WM_SETICON_, ICON_SMALL_, 0, 0},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(w.SendMessageA(w.WindowHandle(c.to), c.msg, c.wParam, c.lParam), c.answer)
-        << ControlName(c.to) << " " << std::hex << c.msg << " " << c.lParam;
+  for (auto [to, msg, wParam, lParam, answer] : cases)
+    EXPECT_EQ(w.SendMessageA(w.WindowHandle(to), msg, wParam, lParam), answer)
+        << ControlName(to) << " " << std::hex << msg << " " << lParam;
 }
 
 TEST_F(WindowContract, TimersTickAtTheirIntervalsOnlyWhileEnabledAndWhileEventsRun) {

@@ -144,12 +144,8 @@ TEST_F(WindowTest, TheHourglassCoversEveryWindow) {
 TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
   window.Show();
   PumpFor(100);
-  struct Key {
-    Control focus;
-    UINT message;
-    WPARAM key;
-    int get, chiudi;  // clicks counted afterwards
-  } keys[] = {
+  // The focus, the key's message, and the clicks counted afterwards.
+  const std::tuple<Control, UINT, WPARAM, int, int> keys[] = {
       {Control::cmdGET, WM_KEYDOWN, VK_RETURN, 1, 0},
       {Control::CmdChiudi, WM_KEYDOWN, VK_RETURN, 1, 1},
       {Control::cmdGET, WM_CHAR, 'c', 1, 1},
@@ -157,12 +153,12 @@ TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
       {Control::cmdGET, WM_SYSCHAR, 'c', 1, 2},
       {Control::FileList, WM_KEYDOWN, VK_RETURN, 1, 2},
   };
-  for (const Key& k : keys) {
-    ::SetFocus(H(window, k.focus));
-    ::PostMessageA(H(window, k.focus), k.message, k.key, k.message == WM_SYSCHAR ? 1 << 29 : 0);
+  for (auto [focus, message, key, get, chiudi] : keys) {
+    ::SetFocus(H(window, focus));
+    ::PostMessageA(H(window, focus), message, key, message == WM_SYSCHAR ? 1 << 29 : 0);
     PumpFor(50);
-    EXPECT_EQ(std::pair(events.get, events.chiudi), std::pair(k.get, k.chiudi))
-        << ControlName(k.focus) << " " << k.message << " " << k.key;
+    EXPECT_EQ(std::pair(events.get, events.chiudi), std::pair(get, chiudi))
+        << ControlName(focus) << " " << message << " " << key;
   }
 }
 

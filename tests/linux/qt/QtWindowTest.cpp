@@ -20,13 +20,9 @@ namespace {
 
 struct QtRig : WindowRig {
   Window& window() override { return w; }
+  // A click that a disabled button refuses, run with the next round of events.
   void PostClick(Control button) override {
-    QWidget* b = w.Widget(button);
-    const QPointF at = QRectF(b->rect()).center();
-    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-      QCoreApplication::postEvent(
-          b, new QMouseEvent(t, at, b->mapToGlobal(at), Qt::LeftButton,
-                             t == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
+    QMetaObject::invokeMethod(w.Widget(button), "click", Qt::QueuedConnection);
   }
   void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
   void CloseBox() override {
