@@ -1,7 +1,7 @@
 // The Qt window: the window contract through a rig that reads the widgets
-// and posts input to them, and what only this window draws (geometry,
-// fonts, palette, keys, selection, colours, boxes, icons). One QApplication
-// serves the whole run; without a display it draws offscreen.
+// and queues input to them, and what only this window does (fonts, palette,
+// keys, selection, colours, boxes, icons). One QApplication serves the
+// whole run; without a display it draws offscreen.
 #include <gtest/gtest.h>
 
 #include <QtTest/QtTest>
