@@ -57,15 +57,37 @@ LONGLONG Microseconds() {
 }
 
 // The hourglass covers every window of the program, message boxes
-// included: whatever a window answers to WM_SETCURSOR, the pointer is set
-// again afterwards.
-HHOOK g_pointerHook = nullptr;
+// included: while it is on, each window of the thread answers WM_SETCURSOR
+// with it, whatever its own procedure would do. Windows that exist when it
+// comes on are subclassed then, and a CBT hook subclasses the ones created
+// while it lasts (a message box). A CBT hook runs when a window is created
+// or activated; a hook on window procedures would run, and under Wine ask
+// the server, for every message the program sends.
+bool g_hourglass = false;
+HHOOK g_newWindowHook = nullptr;
 
-LRESULT CALLBACK KeepHourglass(int code, WPARAM wp, LPARAM lp) {
-  const auto* m = reinterpret_cast<const CWPRETSTRUCT*>(lp);
-  if (code == HC_ACTION && m->message == WM_SETCURSOR)
+LRESULT CALLBACK KeepHourglass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+  if (msg == WM_SETCURSOR && g_hourglass) {
     ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
-  return ::CallNextHookEx(g_pointerHook, code, wp, lp);
+    return TRUE;
+  }
+  return ::DefSubclassProc(h, msg, wp, lp);
+}
+
+BOOL CALLBACK CoverWindow(HWND h, LPARAM) {
+  ::SetWindowSubclass(h, KeepHourglass, 1, 0);
+  return TRUE;
+}
+
+BOOL CALLBACK CoverWindowAndChildren(HWND h, LPARAM) {
+  CoverWindow(h, 0);
+  ::EnumChildWindows(h, CoverWindow, 0);
+  return TRUE;
+}
+
+LRESULT CALLBACK CoverNewWindow(int code, WPARAM wp, LPARAM lp) {
+  if (code == HCBT_CREATEWND) CoverWindow(reinterpret_cast<HWND>(wp), 0);
+  return ::CallNextHookEx(g_newWindowHook, code, wp, lp);
 }
 
 Win32Window* FromHwnd(HWND h) {
@@ -563,12 +585,14 @@ int Win32Window::MsgBox(const std::string& text, int flags, const std::string& t
 
 void Win32Window::SetScreenPointer(int pointer) {
   const bool hourglass = pointer == vbHourglass;
-  if (hourglass && g_pointerHook == nullptr)
-    g_pointerHook =
-        ::SetWindowsHookExA(WH_CALLWNDPROCRET, KeepHourglass, nullptr, ::GetCurrentThreadId());
-  if (!hourglass && g_pointerHook != nullptr) {
-    ::UnhookWindowsHookEx(g_pointerHook);
-    g_pointerHook = nullptr;
+  g_hourglass = hourglass;
+  if (hourglass && g_newWindowHook == nullptr) {
+    ::EnumThreadWindows(::GetCurrentThreadId(), CoverWindowAndChildren, 0);
+    g_newWindowHook = ::SetWindowsHookExA(WH_CBT, CoverNewWindow, nullptr, ::GetCurrentThreadId());
+  }
+  if (!hourglass && g_newWindowHook != nullptr) {
+    ::UnhookWindowsHookEx(g_newWindowHook);
+    g_newWindowHook = nullptr;
   }
   ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(hourglass ? IDC_WAIT : IDC_ARROW)));
 }
