@@ -16,8 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -56,12 +54,9 @@ States Join(std::initializer_list<States> parts) {
 // customer's system trusts the authority of a real server.
 void TrustTestAuthority(const std::string& caFile) {
 #ifdef _WIN32
-  std::ifstream f("Z:" + caFile, std::ios::binary);
-  const std::string pem((std::istreambuf_iterator<char>(f)), {});
-  DWORD size = 0;
-  ASSERT_TRUE(::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size,
-                                     nullptr, nullptr));
-  std::vector<BYTE> der(size);
+  const std::string pem = support::Slurp("Z:" + caFile);
+  std::vector<BYTE> der(pem.size());
+  DWORD size = static_cast<DWORD>(der.size());
   ASSERT_TRUE(::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size,
                                      nullptr, nullptr));
   ASSERT_TRUE(::CertAddEncodedCertificateToSystemStoreA("ROOT", der.data(), size));
