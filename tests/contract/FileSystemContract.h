@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/Host.h"
@@ -35,6 +36,8 @@ struct FileSystemPlace {
 
 // Makes a place of one implementation.
 using PlaceMaker = std::unique_ptr<FileSystemPlace> (*)();
+// Shown in the test list by the instantiation's name, not by an address.
+inline void PrintTo(PlaceMaker, std::ostream* out) { *out << "its place"; }
 
 class FileSystemContract : public ::testing::TestWithParam<PlaceMaker> {};
 
@@ -47,4 +50,5 @@ class FileSystemContract : public ::testing::TestWithParam<PlaceMaker> {};
       NAME, FileSystemContract,                                                       \
       ::testing::Values(+[]() -> std::unique_ptr<::ovlu::contract::FileSystemPlace> { \
         return std::make_unique<PLACE>();                                             \
-      }))
+      }),                                                                             \
+      [](const auto&) { return std::string(#NAME); })
