@@ -1,8 +1,8 @@
 // The POSIX file layer on real folders under /tmp: the shared file suite,
 // then what only Linux has to settle: how a Windows path finds its POSIX
 // path (case, UTF-8 names, drive links), the no-replace rename without
-// kernel help, and a full disk. (Read-only files, for root too, are the
-// shared suite's.)
+// kernel help, the mode a read-only file gets, and a full disk. (What a
+// read-only file refuses, for root too, is the shared suite's.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
