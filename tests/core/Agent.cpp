@@ -1,5 +1,7 @@
 #include "tests/core/Agent.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "shell/Vb.h"
@@ -64,12 +66,16 @@ void ScriptedInet::Drive() {
   }
 }
 
+std::string Line(const std::string& action, const std::string& name, const std::string& folder) {
+  return "<v-" + action + "><s-http://srv/u/" + name + "><" + folder + "\\" + name + ">";
+}
+
 Agent::Agent() : form(window, inet) {
   ResetProcessValues();
   SetHost(&fs, &sys);
-  for (const std::string& folder :
-       {DataFolder(), sys.appPath, sys.systemDirectory, fs.currentDirectory})
+  for (const std::string& folder : {DataFolder(), sys.systemDirectory, fs.currentDirectory, kDest})
     fs.MakeFolder(folder);
+  fs.Put(AppFolder() + "\\OrVento.exe", "product");
   window.manualTimers = true;
   window.onPump = [this] { inet.Poll(); };
   inet.SetPump([this] { window.DoEvents(); });
@@ -99,6 +105,23 @@ bool Agent::Start() {
   } catch (const ProcessEnded&) {
     return false;
   }
+}
+
+bool Agent::Go() {
+  try {
+    window.Click(Control::cmdGET);
+    return true;
+  } catch (const ProcessEnded& e) {
+    EXPECT_EQ(e.code, 0);
+    return false;
+  }
+}
+
+std::string Agent::Marks() {
+  std::string marks;
+  for (int row = 1; row <= window.RowCount(); ++row)
+    marks += std::to_string(window.RowSmallIcon(row));
+  return marks;
 }
 
 }  // namespace ovlu::test

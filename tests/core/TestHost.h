@@ -76,7 +76,6 @@ class TestSystem : public System {
                : std::string();
   }
   bool GetSpecialFolderPath(int csidl, char* buffer260, bool) override {
-    foldersAsked.push_back(csidl);
     if (csidl != 46 || commonDocuments.empty() || commonDocuments.size() >= 260) return false;
     std::memcpy(buffer260, commonDocuments.c_str(), commonDocuments.size() + 1);
     return true;
@@ -112,7 +111,6 @@ class TestSystem : public System {
   std::string decimalSeparator = ".";
 
   int commonControlsInitialised = 0;
-  std::vector<int> foldersAsked;
   std::vector<ShellCall> shellCalls;
 };
 
