@@ -15,6 +15,14 @@ const char* const kRecord = "<v-S><s-http://srv/u/a.dll><APPPATH-\\a.dll>";
 constexpr std::intptr_t kPaleBlue = 240 + 256 * 240 + 65536 * 255;
 constexpr std::intptr_t kDarkBlue = 32 + 256 * 43 + 65536 * 136;
 
+// The window messages sent: window, message and wParam each.
+using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t>>;
+Sent Messages(const HeadlessWindow& w) {
+  Sent sent;
+  for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam);
+  return sent;
+}
+
 TEST(StartupTest, IdleWindowAfterStartUp) {
   const std::string rec = std::string(kRecord) + "\r\n";
   const std::string stray = "<v-R> > <s-http://srv/b.exe><APPPATH-\\b.exe>\r\n" + rec;
@@ -69,34 +77,22 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     EXPECT_EQ(w.model().BackColour(), c.listFound ? kPaleBlue : kDefaultColour);
     EXPECT_EQ(w.model().BarColour(), c.listFound ? kDarkBlue : kDefaultColour);
     EXPECT_EQ(w.showCount, 1);
+    EXPECT_EQ(a.sys.commonControlsInitialised, 1);
+    // Full-row selection (mask 0: the whole value applies), the colours, the icons.
+    const Handle list = w.WindowHandle(Control::FileList),
+                 bar = w.WindowHandle(Control::ProgressBar1);
+    Sent expected = {{list, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0},
+                     {list, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0}};
+    if (c.listFound)
+      expected.insert(expected.end(), {{bar, PBM_SETBKCOLOR_, 0}, {bar, PBM_SETBARCOLOR_, 0}});
+    for (std::uintptr_t size : {ICON_BIG_, ICON_BIG_, ICON_SMALL_, ICON_SMALL_})
+      expected.emplace_back(w.WindowHandle(Control::MainForm), WM_SETICON_, size);
+    EXPECT_EQ(Messages(w), expected);
+    EXPECT_EQ(w.model().ListStyle(), LVS_EX_FULLROWSELECT_);
+    // A later activation sets nothing again.
+    a.form.Form_Activate();
+    EXPECT_EQ(w.messages.size(), expected.size());
   }
-}
-
-TEST(StartupTest, WindowMessagesInTheirOrder) {
-  Agent a;
-  a.WriteList({kRecord});
-  ASSERT_TRUE(a.Start());
-  const HeadlessWindow& w = a.window;
-  EXPECT_EQ(a.sys.commonControlsInitialised, 1);
-  const Handle list = w.WindowHandle(Control::FileList);
-  const Handle bar = w.WindowHandle(Control::ProgressBar1);
-  const Handle form = w.WindowHandle(Control::MainForm);
-  std::vector<std::pair<Handle, unsigned>> sent;
-  for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg);
-  const std::vector<std::pair<Handle, unsigned>> expected = {{list, LVM_GETEXTENDEDLISTVIEWSTYLE_},
-                                                             {list, LVM_SETEXTENDEDLISTVIEWSTYLE_},
-                                                             {bar, PBM_SETBKCOLOR_},
-                                                             {bar, PBM_SETBARCOLOR_},
-                                                             {form, WM_SETICON_},
-                                                             {form, WM_SETICON_},
-                                                             {form, WM_SETICON_},
-                                                             {form, WM_SETICON_}};
-  EXPECT_EQ(sent, expected);
-  EXPECT_EQ(w.messages[1].wParam, 0u);  // mask 0: the whole value applies
-  EXPECT_EQ(w.model().ListStyle(), LVS_EX_FULLROWSELECT_);
-  // A later activation sets nothing again.
-  a.form.Form_Activate();
-  EXPECT_EQ(w.messages.size(), expected.size());
 }
 
 TEST(StartupTest, SecondInstanceEndsUnseenAfterReadingTheList) {
@@ -173,9 +169,10 @@ TEST(ManifestTest, WrittenOnceBesideTheExecutable) {
   }
 }
 
+// Where nothing can be written the start-up goes on quietly.
 TEST(ManifestTest, FolderThatCannotBeWritten) {
   Agent a;
-  a.fs.noWriteFolders.insert(a.AppFolder());
+  a.sys.appPath = "C:\\Nowhere";
   CreateManifest();
   EXPECT_FALSE(a.fs.Has(a.AppFolder() + "\\OVLiveUpdate.exe.manifest"));
   EXPECT_EQ(a.sys.commonControlsInitialised, 1);

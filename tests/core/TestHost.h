@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +41,6 @@ class TestFileSystem : public FileSystem {
 
   // The process's current directory, a Windows path.
   std::string currentDirectory = "C:\\Lavoro";
-  // Folders in which nothing may be created (as an access list denies it).
-  std::set<std::string> noWriteFolders;
 
   // The real path of a Windows path; existing names match without regard to case.
   std::filesystem::path Real(const std::string& windowsPath) const;
