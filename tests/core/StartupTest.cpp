@@ -25,7 +25,6 @@ Sent Messages(const HeadlessWindow& w) {
 
 TEST(StartupTest, IdleWindowAfterStartUp) {
   const std::string rec = std::string(kRecord) + "\r\n";
-  const std::string stray = "<v-R> > <s-http://srv/b.exe><APPPATH-\\b.exe>\r\n" + rec;
   struct Case {
     const char* name;
     const char* file;  // in the data folder; nullptr for none
@@ -45,7 +44,6 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
        false},
       {"a folder, not a file", "Updates.upd", "", attrDirectory, "", "Aggionamento OrVento", 0,
        false},
-      {"stray > in the first line", "Updates.upd", stray, 0, "", "OV Live Update", 1, true},
       {"command line and records", "Updates.upd", rec, 0, "/auto", "Autoupdate", 1, true},
       {"command line without list", nullptr, "", 0, " ", "Autoupdate", 0, false},
       // The data folder is then relative to the current directory.
