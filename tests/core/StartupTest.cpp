@@ -15,11 +15,13 @@ const char* const kRecord = "<v-S><s-http://srv/u/a.dll><APPPATH-\\a.dll>";
 constexpr std::intptr_t kPaleBlue = 240 + 256 * 240 + 65536 * 255;
 constexpr std::intptr_t kDarkBlue = 32 + 256 * 43 + 65536 * 136;
 
-// The window messages sent: window, message and wParam each.
-using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t>>;
+constexpr std::intptr_t kBigIcon = 0x7000 + 32, kSmallIcon = 0x7000 + 16;  // the headless window's
+
+// The window messages sent: window, message, wParam and lParam each.
+using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t, std::intptr_t>>;
 Sent Messages(const HeadlessWindow& w) {
   Sent sent;
-  for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam);
+  for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam, m.lParam);
   return sent;
 }
 
@@ -72,21 +74,23 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     EXPECT_EQ(G().UpdateListPath, c.listFound ? a.ListPath() : "");
     // The environment is read and the bar coloured only when there is a list.
     EXPECT_EQ(G().EnvWindir, c.listFound ? "C:\\Windows" : "");
-    EXPECT_EQ(w.model().BackColour(), c.listFound ? kPaleBlue : kDefaultColour);
-    EXPECT_EQ(w.model().BarColour(), c.listFound ? kDarkBlue : kDefaultColour);
     EXPECT_EQ(w.showCount, 1);
     EXPECT_EQ(a.sys.commonControlsInitialised, 1);
-    // Full-row selection (mask 0: the whole value applies), the colours, the icons.
+    // Full-row selection (mask 0: the whole value applies), the bar's colours
+    // only with a list, then the icons.
     const Handle list = w.WindowHandle(Control::FileList),
-                 bar = w.WindowHandle(Control::ProgressBar1);
-    Sent expected = {{list, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0},
-                     {list, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0}};
+                 bar = w.WindowHandle(Control::ProgressBar1),
+                 form = w.WindowHandle(Control::MainForm);
+    Sent expected = {{list, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0},
+                     {list, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0, LVS_EX_FULLROWSELECT_}};
     if (c.listFound)
-      expected.insert(expected.end(), {{bar, PBM_SETBKCOLOR_, 0}, {bar, PBM_SETBARCOLOR_, 0}});
-    for (std::uintptr_t size : {ICON_BIG_, ICON_BIG_, ICON_SMALL_, ICON_SMALL_})
-      expected.emplace_back(w.WindowHandle(Control::MainForm), WM_SETICON_, size);
+      expected.insert(expected.end(), {{bar, PBM_SETBKCOLOR_, 0, kPaleBlue},
+                                       {bar, PBM_SETBARCOLOR_, 0, kDarkBlue}});
+    expected.insert(expected.end(), {{form, WM_SETICON_, ICON_BIG_, kBigIcon},
+                                     {form, WM_SETICON_, ICON_BIG_, kBigIcon},
+                                     {form, WM_SETICON_, ICON_SMALL_, kSmallIcon},
+                                     {form, WM_SETICON_, ICON_SMALL_, kSmallIcon}});
     EXPECT_EQ(Messages(w), expected);
-    EXPECT_EQ(w.model().ListStyle(), LVS_EX_FULLROWSELECT_);
     // A later activation sets nothing again.
     a.form.Form_Activate();
     EXPECT_EQ(w.messages.size(), expected.size());
@@ -187,30 +191,17 @@ class OwnedWindow : public HeadlessWindow {
   }
 };
 
+// The icons go to the top of the owner chain first, then to the window.
 TEST(IconTest, LargeThenSmallTopWindowFirst) {
   const Handle self = 0x1000, top = 0x3000;
-  const std::intptr_t big = 0x7000 + 32, small = 0x7000 + 16;  // the headless window's handles
-  using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t, std::intptr_t>>;
-  struct Case {
-    std::int16_t ownerFlag;
-    Sent sent;
-  } cases[] = {
-      {vbTrue,
-       {{top, WM_SETICON_, ICON_BIG_, big},
-        {self, WM_SETICON_, ICON_BIG_, big},
-        {top, WM_SETICON_, ICON_SMALL_, small},
-        {self, WM_SETICON_, ICON_SMALL_, small}}},
-      {vbFalse, {{self, WM_SETICON_, ICON_BIG_, big}, {self, WM_SETICON_, ICON_SMALL_, small}}},
-  };
-  for (const Case& c : cases) {
-    OwnedWindow w;
-    w.Load(nullptr);
-    w.owners = {{self, 0x2000}, {0x2000, top}};
-    SetFormIcon(w, self, "AAA", c.ownerFlag);
-    Sent sent;
-    for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam, m.lParam);
-    EXPECT_EQ(sent, c.sent) << c.ownerFlag;
-  }
+  OwnedWindow w;
+  w.Load(nullptr);
+  w.owners = {{self, 0x2000}, {0x2000, top}};
+  SetFormIcon(w, self, "AAA", vbTrue);
+  EXPECT_EQ(Messages(w), (Sent{{top, WM_SETICON_, ICON_BIG_, kBigIcon},
+                               {self, WM_SETICON_, ICON_BIG_, kBigIcon},
+                               {top, WM_SETICON_, ICON_SMALL_, kSmallIcon},
+                               {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}}));
 }
 
 }  // namespace
