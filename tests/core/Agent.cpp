@@ -79,10 +79,6 @@ Agent::Agent() : form(window, inet) {
   window.manualTimers = true;
   window.onPump = [this] { inet.Poll(); };
   inet.SetPump([this] { window.DoEvents(); });
-  inet.StateChanged = [this, handler = inet.StateChanged](std::int16_t state) {
-    inet.raised.push_back(state);
-    handler(state);
-  };
 }
 
 Agent::~Agent() {

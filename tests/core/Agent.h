@@ -39,7 +39,6 @@ class ScriptedInet : public InetControl {
   std::map<std::string, Reply> replies;  // by URL
   std::set<std::string> unreachable;     // URLs (servers) that refuse the connection
   std::vector<std::string> log;          // "probe S", "timeout N", "protocol N", "GET U"
-  std::vector<std::int16_t> raised;      // every state, as the handler got it
 
  protected:
   void Open(const std::string& url) override;
