@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "shell/Vb.h"
-
 namespace ovlu::test {
 
 void ScriptedInet::OpenURL(const std::string& url) {
@@ -24,7 +22,6 @@ void ScriptedInet::SetProtocol(int protocol) {
 }
 
 void ScriptedInet::Execute(const std::string& url, const std::string& operation) {
-  if (StillExecuting()) throw VbError(errTransfer, "Still executing last request");
   log.push_back(operation + " " + url);
   InetControl::Execute(url, operation);
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <tuple>
-#include <utility>
 
 #include "tests/core/Agent.h"
 
@@ -15,7 +14,8 @@ const char* const kRecord = "<v-S><s-http://srv/u/a.dll><APPPATH-\\a.dll>";
 constexpr std::intptr_t kPaleBlue = 240 + 256 * 240 + 65536 * 255;
 constexpr std::intptr_t kDarkBlue = 32 + 256 * 43 + 65536 * 136;
 
-constexpr std::intptr_t kBigIcon = 0x7000 + 32, kSmallIcon = 0x7000 + 16;  // the headless window's
+// The icon handles the headless window gives.
+constexpr std::intptr_t kBigIcon = 0x7000 + 32, kSmallIcon = 0x7000 + 16;
 
 // The window messages sent: window, message, wParam and lParam each.
 using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t, std::intptr_t>>;
