@@ -196,6 +196,11 @@ TEST(IconTest, LargeThenSmallTopWindowFirst) {
                                {self, WM_SETICON_, ICON_BIG_, kBigIcon},
                                {top, WM_SETICON_, ICON_SMALL_, kSmallIcon},
                                {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}}));
+  // Without the owner flag only the window gets them.
+  w.messages.clear();
+  SetFormIcon(w, self, "AAA", vbFalse);
+  EXPECT_EQ(Messages(w), (Sent{{self, WM_SETICON_, ICON_BIG_, kBigIcon},
+                               {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}}));
 }
 
 }  // namespace
