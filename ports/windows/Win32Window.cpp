@@ -57,36 +57,39 @@ LONGLONG Microseconds() {
 }
 
 // The hourglass covers every window of the program, message boxes
-// included: while it is on, each window of the thread answers WM_SETCURSOR
-// with it, whatever its own procedure would do. Windows that exist when it
-// comes on are subclassed then, and a CBT hook subclasses the ones created
-// while it lasts (a message box). A CBT hook runs when a window is created
-// or activated; a hook on window procedures would run, and under Wine ask
-// the server, for every message the program sends.
+// included: while it is on, each window answers WM_SETCURSOR with it,
+// whatever its own procedure would do. The main window does so itself, and
+// its controls pass the message up to it. Other top-level windows of the
+// thread are subclassed: those there when the hourglass comes on at once,
+// and a CBT hook takes the ones created while it lasts (a message box). A
+// CBT hook runs when a window is created or activated, where a hook on
+// window procedures would run, and under Wine ask the server, for every
+// message the program sends; the subclass's property is looked up for
+// every message of a subclassed window, so the main window is not one.
 bool g_hourglass = false;
 HHOOK g_newWindowHook = nullptr;
+HWND g_mainWindow = nullptr;
+
+bool SetHourglassCursor() {
+  if (!g_hourglass) return false;
+  ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  return true;
+}
 
 LRESULT CALLBACK KeepHourglass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
-  if (msg == WM_SETCURSOR && g_hourglass) {
-    ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
-    return TRUE;
-  }
+  if (msg == WM_SETCURSOR && SetHourglassCursor()) return TRUE;
   return ::DefSubclassProc(h, msg, wp, lp);
 }
 
 BOOL CALLBACK CoverWindow(HWND h, LPARAM) {
-  ::SetWindowSubclass(h, KeepHourglass, 1, 0);
-  return TRUE;
-}
-
-BOOL CALLBACK CoverWindowAndChildren(HWND h, LPARAM) {
-  CoverWindow(h, 0);
-  ::EnumChildWindows(h, CoverWindow, 0);
+  if (h != g_mainWindow) ::SetWindowSubclass(h, KeepHourglass, 1, 0);
   return TRUE;
 }
 
 LRESULT CALLBACK CoverNewWindow(int code, WPARAM wp, LPARAM lp) {
-  if (code == HCBT_CREATEWND) CoverWindow(reinterpret_cast<HWND>(wp), 0);
+  if (code == HCBT_CREATEWND &&
+      (reinterpret_cast<CBT_CREATEWNDA*>(lp)->lpcs->style & WS_CHILD) == 0)
+    CoverWindow(reinterpret_cast<HWND>(wp), 0);
   return ::CallNextHookEx(g_newWindowHook, code, wp, lp);
 }
 
@@ -587,7 +590,8 @@ void Win32Window::SetScreenPointer(int pointer) {
   const bool hourglass = pointer == vbHourglass;
   g_hourglass = hourglass;
   if (hourglass && g_newWindowHook == nullptr) {
-    ::EnumThreadWindows(::GetCurrentThreadId(), CoverWindowAndChildren, 0);
+    g_mainWindow = static_cast<HWND>(Hwnd(Control::MainForm));
+    ::EnumThreadWindows(::GetCurrentThreadId(), CoverWindow, 0);
     g_newWindowHook = ::SetWindowsHookExA(WH_CBT, CoverNewWindow, nullptr, ::GetCurrentThreadId());
   }
   if (!hourglass && g_newWindowHook != nullptr) {
@@ -685,6 +689,9 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
                                       std::intptr_t lp) {
   HWND main = static_cast<HWND>(hwnd);
   switch (msg) {
+    case WM_SETCURSOR:
+      if (SetHourglassCursor()) return TRUE;
+      break;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = ::BeginPaint(main, &ps);
