@@ -44,6 +44,7 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     Files after;        // {}: as before
     const char* marks;  // also whether the witness moved in and was registered
     VbBool cancelBefore = vbFalse;
+    const char* readOnly = nullptr;  // a file of C:\Dest made read-only
   } cases[] = {
       {"new file", "", "100%", {{"f.dll.remove", "new"}}, {{"f.dll", "new"}}, "11"},
       {"replaced file, one generation of backups",
@@ -88,6 +89,14 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
       // already the backup.
       {"nothing received", "", "100%", {{"f.dll", "current"}}, {{"f.dll.old", "current"}}, "00"},
       {"a failure flagged before", "", "100%", {{"f.dll.remove", "new"}}, {}, "00", vbTrue},
+      {"read-only backup",
+       "",
+       "100%",
+       {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
+       {},
+       "00",
+       vbFalse,
+       "f.dll.old"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -96,6 +105,7 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     before["g.dll.remove"] = "g";
     after[c.marks[1] == '1' ? "g.dll" : "g.dll.remove"] = "g";
     Start(a, {Line(c.action, "f.dll"), Line("S", "g.dll")}, {c.percent, "100%"}, before);
+    if (c.readOnly) a.fs.SetAttributes(kDest + "\\" + c.readOnly, attrReadOnly);
     G().CancelRequested = c.cancelBefore;
     a.form.StartAzioneSuFile();
     EXPECT_EQ(In(a, kDest), after);
