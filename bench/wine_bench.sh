@@ -6,7 +6,11 @@
 # MiB; "Avvia Aggiornamento" is clicked and the question answered with
 # Return (Yes). The time runs from the Return until the list is deleted; the
 # agent's peak memory is the VmHWM of its Wine process. curl writes the same
-# file. A fresh Wine prefix and a private Xvfb serve the run.
+# file. A fresh Wine prefix and a private Xvfb serve the run; the prefix has
+# the Windows tests' settings, so Wine draws the windows itself: without a
+# window manager on the display, a managed message box would hold the
+# agent's thread two seconds in Wine after it closes, waiting for a
+# withdrawal that only a window manager confirms.
 #
 # Usage: bench/wine_bench.sh OVLiveUpdate.exe [SIZE_MIB] [ROUNDS]
 # OVLU_WINE names the loader (default wine; wine64 for a 64-bit build).
@@ -39,6 +43,9 @@ cleanup() {
 }
 trap cleanup EXIT
 wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+"$wine" reg import "$(dirname "$0")/../tests/windows/wine-settings.reg" >/dev/null 2>&1 ||
+  fail "the Wine settings could not be imported"
+wineserver -w
 
 # ---------------------------------------------------------------- nginx
 mkdir -p "$work/www" "$work/nginx"
@@ -90,8 +97,14 @@ agent_round() {
   [ -n "$win" ] || fail "the agent's window did not appear"
   sleep 1
   pid=$(pgrep -n -f 'C:\\OrVento\\OVLiveUpdate.exe' | head -1)
-  # cmdGET's centre in the client area: (2235 + 3870 / 2, 5085 + 450 / 2) twips.
-  xdotool mousemove --window "$win" 278 354 click 1
+  # cmdGET's centre in the client area: (2235 + 3870 / 2, 5085 + 450 / 2)
+  # twips. Wine's own frame lies around the 536 x 378 client area inside the
+  # X window: equal borders, the caption above.
+  local WIDTH HEIGHT ox oy
+  eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(WIDTH|HEIGHT)=')"
+  ox=$(((WIDTH - 536) / 2))
+  oy=$((HEIGHT - 378 - ox))
+  xdotool mousemove --window "$win" $((278 + ox)) $((354 + oy)) click 1
   for _ in $(seq 100); do
     xdotool search --name '^OrVento$' >/dev/null 2>&1 && break
     sleep 0.05

@@ -57,15 +57,40 @@ LONGLONG Microseconds() {
 }
 
 // The hourglass covers every window of the program, message boxes
-// included: whatever a window answers to WM_SETCURSOR, the pointer is set
-// again afterwards.
-HHOOK g_pointerHook = nullptr;
+// included: while it is on, each window answers WM_SETCURSOR with it,
+// whatever its own procedure would do. The main window does so itself, and
+// its controls pass the message up to it. Other top-level windows of the
+// thread are subclassed: those there when the hourglass comes on at once,
+// and a CBT hook takes the ones created while it lasts (a message box). A
+// CBT hook runs when a window is created or activated, where a hook on
+// window procedures would run, and under Wine ask the server, for every
+// message the program sends; the subclass's property is looked up for
+// every message of a subclassed window, so the main window is not one.
+bool g_hourglass = false;
+HHOOK g_newWindowHook = nullptr;
+HWND g_mainWindow = nullptr;
 
-LRESULT CALLBACK KeepHourglass(int code, WPARAM wp, LPARAM lp) {
-  const auto* m = reinterpret_cast<const CWPRETSTRUCT*>(lp);
-  if (code == HC_ACTION && m->message == WM_SETCURSOR)
-    ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
-  return ::CallNextHookEx(g_pointerHook, code, wp, lp);
+bool SetHourglassCursor() {
+  if (!g_hourglass) return false;
+  ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  return true;
+}
+
+LRESULT CALLBACK KeepHourglass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+  if (msg == WM_SETCURSOR && SetHourglassCursor()) return TRUE;
+  return ::DefSubclassProc(h, msg, wp, lp);
+}
+
+BOOL CALLBACK CoverWindow(HWND h, LPARAM) {
+  if (h != g_mainWindow) ::SetWindowSubclass(h, KeepHourglass, 1, 0);
+  return TRUE;
+}
+
+LRESULT CALLBACK CoverNewWindow(int code, WPARAM wp, LPARAM lp) {
+  if (code == HCBT_CREATEWND &&
+      (reinterpret_cast<CBT_CREATEWNDA*>(lp)->lpcs->style & WS_CHILD) == 0)
+    CoverWindow(reinterpret_cast<HWND>(wp), 0);
+  return ::CallNextHookEx(g_newWindowHook, code, wp, lp);
 }
 
 Win32Window* FromHwnd(HWND h) {
@@ -563,12 +588,15 @@ int Win32Window::MsgBox(const std::string& text, int flags, const std::string& t
 
 void Win32Window::SetScreenPointer(int pointer) {
   const bool hourglass = pointer == vbHourglass;
-  if (hourglass && g_pointerHook == nullptr)
-    g_pointerHook =
-        ::SetWindowsHookExA(WH_CALLWNDPROCRET, KeepHourglass, nullptr, ::GetCurrentThreadId());
-  if (!hourglass && g_pointerHook != nullptr) {
-    ::UnhookWindowsHookEx(g_pointerHook);
-    g_pointerHook = nullptr;
+  g_hourglass = hourglass;
+  if (hourglass && g_newWindowHook == nullptr) {
+    g_mainWindow = static_cast<HWND>(Hwnd(Control::MainForm));
+    ::EnumThreadWindows(::GetCurrentThreadId(), CoverWindow, 0);
+    g_newWindowHook = ::SetWindowsHookExA(WH_CBT, CoverNewWindow, nullptr, ::GetCurrentThreadId());
+  }
+  if (!hourglass && g_newWindowHook != nullptr) {
+    ::UnhookWindowsHookEx(g_newWindowHook);
+    g_newWindowHook = nullptr;
   }
   ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(hourglass ? IDC_WAIT : IDC_ARROW)));
 }
@@ -661,6 +689,9 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
                                       std::intptr_t lp) {
   HWND main = static_cast<HWND>(hwnd);
   switch (msg) {
+    case WM_SETCURSOR:
+      if (SetHourglassCursor()) return TRUE;
+      break;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = ::BeginPaint(main, &ps);

@@ -59,8 +59,8 @@ std::string Read(FileSystem& fs, const std::string& path) {
 }
 
 // A place holding these files, written through the implementation.
-std::unique_ptr<FileSystemPlace> Holding(const FileSystemMaker& maker, const Files& files) {
-  auto place = maker.make();
+std::unique_ptr<FileSystemPlace> Holding(PlaceMaker make, const Files& files) {
+  auto place = make();
   for (const auto& [rel, bytes] : files) {
     const std::size_t slash = rel.rfind('\\');
     if (slash != std::string::npos) place->MakeFolder(rel.substr(0, slash));
@@ -172,7 +172,7 @@ TEST_P(FileSystemContract, BinaryWriteStartsAtTheFirstByte) {
     EXPECT_EQ(Read(fs, At(*place, "sub\\f.REMOVE")), after);
   }
   // A file dropped unclosed, as a failed download leaves it, holds what was written.
-  auto place = GetParam().make();
+  auto place = GetParam()();
   place->Fs().OpenBinaryWrite(At(*place, "drop"), true)->Write(Bytes("kept"), 4);
   EXPECT_EQ(place->Contents(), (Files{{"drop", "kept"}}));
 }

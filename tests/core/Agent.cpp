@@ -1,8 +1,8 @@
 #include "tests/core/Agent.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
-#include "shell/Vb.h"
+#include <algorithm>
 
 namespace ovlu::test {
 
@@ -22,7 +22,6 @@ void ScriptedInet::SetProtocol(int protocol) {
 }
 
 void ScriptedInet::Execute(const std::string& url, const std::string& operation) {
-  if (StillExecuting()) throw VbError(errTransfer, "Still executing last request");
   log.push_back(operation + " " + url);
   InetControl::Execute(url, operation);
 }
@@ -64,19 +63,19 @@ void ScriptedInet::Drive() {
   }
 }
 
+std::string Line(const std::string& action, const std::string& name, const std::string& folder) {
+  return "<v-" + action + "><s-http://srv/u/" + name + "><" + folder + "\\" + name + ">";
+}
+
 Agent::Agent() : form(window, inet) {
   ResetProcessValues();
   SetHost(&fs, &sys);
-  for (const std::string& folder :
-       {DataFolder(), sys.appPath, sys.systemDirectory, fs.currentDirectory})
+  for (const std::string& folder : {DataFolder(), sys.systemDirectory, fs.currentDirectory, kDest})
     fs.MakeFolder(folder);
+  fs.Put(AppFolder() + "\\OrVento.exe", "product");
   window.manualTimers = true;
   window.onPump = [this] { inet.Poll(); };
   inet.SetPump([this] { window.DoEvents(); });
-  inet.StateChanged = [this, handler = inet.StateChanged](std::int16_t state) {
-    inet.raised.push_back(state);
-    handler(state);
-  };
 }
 
 Agent::~Agent() {
@@ -99,6 +98,23 @@ bool Agent::Start() {
   } catch (const ProcessEnded&) {
     return false;
   }
+}
+
+bool Agent::Go() {
+  try {
+    window.Click(Control::cmdGET);
+    return true;
+  } catch (const ProcessEnded& e) {
+    EXPECT_EQ(e.code, 0);
+    return false;
+  }
+}
+
+std::string Agent::Marks() {
+  std::string marks;
+  for (int row = 1; row <= window.RowCount(); ++row)
+    marks += std::to_string(window.RowSmallIcon(row));
+  return marks;
 }
 
 }  // namespace ovlu::test

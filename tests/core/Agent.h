@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -39,7 +38,6 @@ class ScriptedInet : public InetControl {
   std::map<std::string, Reply> replies;  // by URL
   std::set<std::string> unreachable;     // URLs (servers) that refuse the connection
   std::vector<std::string> log;          // "probe S", "timeout N", "protocol N", "GET U"
-  std::vector<std::int16_t> raised;      // every state, as the handler got it
 
  protected:
   void Open(const std::string& url) override;
@@ -55,12 +53,24 @@ class ScriptedInet : public InetControl {
   std::size_t sent_ = 0;
 };
 
+// Where the tests' lists put files.
+inline const std::string kDest = "C:\\Dest";
+
+// A list line that fetches http://srv/u/NAME into FOLDER\NAME.
+std::string Line(const std::string& action, const std::string& name,
+                 const std::string& folder = kDest);
+
+// The machine holds the data folder, the product's executable in the
+// agent's folder and an empty C:\Dest.
 struct Agent {
   Agent();
   ~Agent();
 
-  // Windows paths of the machine.
-  std::string DataFolder() const { return sys.commonDocuments + "\\Tessaro Software\\OrVento 7"; }
+  // Windows paths of the machine; the data folder is relative when the shell gives no folder.
+  std::string DataFolder() const {
+    return (sys.commonDocuments.empty() ? "" : sys.commonDocuments + "\\") +
+           "Tessaro Software\\OrVento 7";
+  }
   std::string ListPath() const { return DataFolder() + "\\Updates.upd"; }
   std::string AppFolder() const { return sys.appPath; }
 
@@ -68,6 +78,16 @@ struct Agent {
   void WriteList(const std::vector<std::string>& lines);
   // Runs the start-up; false when it ended the process.
   bool Start();
+  bool Start(const std::vector<std::string>& lines) {
+    WriteList(lines);
+    return Start();
+  }
+  // Clicks cmdGET; false when the process ended (with code 0) during the click.
+  bool Go();
+  // The rows' check marks, "1" or "0" each.
+  std::string Marks();
+  // A file of C:\Dest, "" when missing.
+  std::string Dest(const std::string& name) const { return fs.Get(kDest + "\\" + name); }
 
   TestFileSystem fs;
   TestSystem sys;

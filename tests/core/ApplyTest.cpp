@@ -10,25 +10,15 @@ namespace ovlu::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
-const char* const kDest = "C:\\Dest";
 
-std::string Line(const std::string& action, const std::string& name,
-                 const std::string& folder = kDest) {
-  return "<v-" + action + "><s-http://srv/u/" + name + "><" + folder + "\\" + name + ">";
-}
-
-// Starts the agent on a list, with the product's executable in place, gives
-// the rows their percentages and puts the received files in C:\Dest.
+// Starts the agent on a list (no run has read the system directory yet), gives the rows their
+// percentages and puts the received files in C:\Dest.
 void Start(Agent& a, const std::vector<std::string>& lines,
            const std::vector<std::string>& percentages, const Files& received) {
-  a.WriteList(lines);
-  a.fs.Put(a.AppFolder() + "\\OrVento.exe", "product");
-  ASSERT_TRUE(a.Start());
-  a.form.SystemDirectory = "C:\\Windows\\system32";
+  ASSERT_TRUE(a.Start(lines));
   for (std::size_t i = 0; i < percentages.size(); ++i)
     a.window.SetSubItem(static_cast<int>(i + 1), 2, percentages[i]);
-  for (const auto& [name, content] : received) a.fs.Put(std::string(kDest) + "\\" + name, content);
-  a.fs.MakeFolder(kDest);
+  for (const auto& [name, content] : received) a.fs.Put(kDest + "\\" + name, content);
 }
 
 // Every file of a folder with its content.
@@ -43,125 +33,85 @@ Files In(Agent& a, const std::string& folder) {
   return files;
 }
 
-// The rows' check marks, "1" or "0" each.
-std::string Marks(Agent& a) {
-  std::string marks;
-  for (int row = 1; row <= a.window.RowCount(); ++row)
-    marks += std::to_string(a.window.RowSmallIcon(row));
-  return marks;
-}
-
+// One record, and after it a complete "S" row g.dll as a witness of whether
+// the step went on.
 TEST(ApplyTest, OneRecordAndItsFiles) {
   struct Case {
     const char* name;
     const char* action;
-    Files before;  // in C:\Dest
-    Files after;
-    VbBool cancel;
+    const char* percent;
+    Files before;       // in C:\Dest, besides the witness's
+    Files after;        // {}: as before
+    const char* marks;  // also whether the witness moved in and was registered
+    VbBool cancelBefore = vbFalse;
+    const char* readOnly = nullptr;  // a file of C:\Dest made read-only
   } cases[] = {
-      {"new file", "", {{"f.dll.remove", "new"}}, {{"f.dll", "new"}}, vbFalse},
+      {"new file", "", "100%", {{"f.dll.remove", "new"}}, {{"f.dll", "new"}}, "11"},
       {"replaced file, one generation of backups",
        "X",
+       "100%",
        {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
        {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       vbFalse},
+       "11"},
       {"second stage of R",
        "R",
+       "100%",
        {{"f.dll.tmp.remove", "new"},
         {"f.dll", "current"},
         {"f.dll.tmp", "staged"},
         {"f.dll.old", "older"},
         {"f.dll.tmp.old", "oldest"}},
        {{"f.dll", "new"}, {"f.dll.old", "current"}, {"f.dll.tmp.old", "staged"}},
-       vbFalse},
+       "11"},
       {"R for a file not there yet",
        "R",
+       "100%",
        {{"f.dll.tmp.remove", "new"}},
        {{"f.dll", "new"}},
-       vbFalse},
+       "11"},
       {"lower-case r has no second stage",
        "r",
+       "100%",
        {{"f.dll.remove", "new"}, {"f.dll", "current"}},
        {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       vbFalse},
+       "11"},
       {"names differ in case only",
        "",
+       "100%",
        {{"F.DLL.REMOVE", "new"}, {"F.dll", "current"}},
        {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       vbFalse},
-      // The moves stop where the error came: the current file is already the backup.
-      {"nothing received", "", {{"f.dll", "current"}}, {{"f.dll.old", "current"}}, vbTrue},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Agent a;
-    Start(a, {Line(c.action, "f.dll")}, {"100%"}, c.before);
-    a.form.StartAzioneSuFile();
-    EXPECT_EQ(In(a, kDest), c.after);
-    EXPECT_EQ(G().CancelRequested, c.cancel);
-    EXPECT_EQ(Marks(a), c.cancel ? "0" : "1");
-    EXPECT_TRUE(a.sys.shellCalls.empty());
-  }
-}
-
-TEST(ApplyTest, OnlyRowsAtExactlyHundredPercentAreApplied) {
-  struct Case {
-    std::vector<std::string> percentages;
-    const char* marks;  // also which files moved in
-  } cases[] = {
-      {{"100%", "100%", "100%"}, "111"},
-      {{"100%", "99%", "100%"}, "101"},
-      {{"", "100 %", "100%"}, "001"},
-      {{"Server non disponibile.", "100%", "0%"}, "010"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.marks);
-    Agent a;
-    Start(a, {Line("", "a.dat"), Line("", "b.dat"), Line("", "c.dat")}, c.percentages,
-          {{"a.dat.remove", "a"}, {"b.dat.remove", "b"}, {"c.dat.remove", "c"}});
-    a.form.StartAzioneSuFile();
-    Files expected;
-    for (int i = 0; i < 3; ++i) {
-      const std::string name(1, static_cast<char>('a' + i));
-      expected[name + (c.marks[i] == '1' ? ".dat" : ".dat.remove")] = name;
-    }
-    EXPECT_EQ(In(a, kDest), expected);
-    EXPECT_EQ(Marks(a), c.marks);
-    EXPECT_EQ(G().CancelRequested, std::string(c.marks) == "111" ? vbFalse : vbTrue);
-  }
-}
-
-// Nothing moves, nothing is registered: the files stay as they were.
-TEST(ApplyTest, TheFirstErrorEndsTheStep) {
-  struct Case {
-    const char* name;
-    VbBool cancelBefore;
-    Files received;
-    bool readOnlyBackup;  // a.dll.old cannot be deleted
-  } cases[] = {
-      {"a failure flagged before", vbTrue, {{"a.dll.remove", "a"}, {"b.dll.remove", "b"}}, false},
-      {"a complete row without its file", vbFalse, {{"b.dll.remove", "b"}}, false},
-      // It stops before the new file moves in.
-      {"a read-only backup",
+       "11"},
+      // Only a row at exactly "100%" is applied; the step goes on after it.
+      {"99%", "", "99%", {{"f.dll.remove", "new"}}, {}, "01"},
+      {"100 %", "", "100 %", {{"f.dll.remove", "new"}}, {}, "01"},
+      {"server unreachable", "", "Server non disponibile.", {{"f.dll.remove", "new"}}, {}, "01"},
+      // The first error ends the step where it came: the current file is
+      // already the backup.
+      {"nothing received", "", "100%", {{"f.dll", "current"}}, {{"f.dll.old", "current"}}, "00"},
+      {"a failure flagged before", "", "100%", {{"f.dll.remove", "new"}}, {}, "00", vbTrue},
+      {"read-only backup",
+       "",
+       "100%",
+       {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
+       {},
+       "00",
        vbFalse,
-       {{"a.dll.remove", "new"},
-        {"a.dll", "current"},
-        {"a.dll.old", "older"},
-        {"b.dll.remove", "b"}},
-       true},
+       "f.dll.old"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Agent a;
-    Start(a, {Line("S", "a.dll"), Line("S", "b.dll")}, {"100%", "100%"}, c.received);
-    if (c.readOnlyBackup)
-      a.fs.SetAttributes(std::string(kDest) + "\\a.dll.old", attrReadOnly | attrArchive);
+    Files before = c.before, after = c.after.empty() ? c.before : c.after;
+    before["g.dll.remove"] = "g";
+    after[c.marks[1] == '1' ? "g.dll" : "g.dll.remove"] = "g";
+    Start(a, {Line(c.action, "f.dll"), Line("S", "g.dll")}, {c.percent, "100%"}, before);
+    if (c.readOnly) a.fs.SetAttributes(kDest + "\\" + c.readOnly, attrReadOnly);
     G().CancelRequested = c.cancelBefore;
     a.form.StartAzioneSuFile();
-    EXPECT_EQ(G().CancelRequested, vbTrue);
-    EXPECT_EQ(In(a, kDest), c.received);
-    EXPECT_EQ(Marks(a), "00");
-    EXPECT_TRUE(a.sys.shellCalls.empty());
+    EXPECT_EQ(In(a, kDest), after);
+    EXPECT_EQ(a.Marks(), c.marks);
+    EXPECT_EQ(G().CancelRequested, std::string(c.marks) == "11" ? vbFalse : vbTrue);
+    EXPECT_EQ(a.sys.shellCalls.size(), c.marks[1] == '1' ? 1u : 0u);
   }
 }
 
@@ -192,9 +142,9 @@ TEST(ApplyTest, ProductExecutableComesBackFromItsBackup) {
     EXPECT_EQ(after, c.after);
     EXPECT_EQ(G().CancelRequested, c.cancel);
     // Without the product the first row's files are in place but it gets no mark.
-    EXPECT_EQ(a.fs.Get(std::string(kDest) + "\\a.dat"), "a");
-    EXPECT_EQ(Marks(a), c.cancel ? "00" : "11");
-    EXPECT_EQ(a.fs.Has(std::string(kDest) + "\\b.dat"), !c.cancel);
+    EXPECT_EQ(a.Dest("a.dat"), "a");
+    EXPECT_EQ(a.Marks(), c.cancel ? "00" : "11");
+    EXPECT_EQ(a.fs.Has(kDest + "\\b.dat"), !c.cancel);
   }
 }
 
@@ -214,24 +164,16 @@ TEST(ApplyTest, RegistrationAndOpeningGoThroughTheShell) {
     EXPECT_EQ(s.verb + " " + s.directory + " " + std::to_string(s.show), "open C:\\Lavoro 0");
     calls.push_back(s.file + "|" + s.parameters);
   }
-  // The path goes unquoted, blanks and all; a file is opened by its name alone.
-  EXPECT_EQ(calls, (std::vector<std::string>{
-                       "C:\\Windows\\system32\\regsvr32.exe|/s C:\\Program Files\\Comp\\grid.ocx",
-                       "C:\\Windows\\system32\\regsvr32.exe|/s C:\\Dest\\m.dll", "Setup.exe|"}));
+  // Without a system directory the program is "\regsvr32.exe". The path goes
+  // unquoted, blanks and all; a file is opened by its name alone.
+  EXPECT_EQ(calls, (std::vector<std::string>{"\\regsvr32.exe|/s C:\\Program Files\\Comp\\grid.ocx",
+                                             "\\regsvr32.exe|/s C:\\Dest\\m.dll", "Setup.exe|"}));
   EXPECT_EQ(a.fs.Get("C:\\Program Files\\Comp\\grid.ocx"), "ocx");
-  EXPECT_EQ(a.fs.Get("C:\\Dest\\Setup.exe"), "exe");
+  EXPECT_EQ(a.Dest("Setup.exe"), "exe");
   // Opening a file closes the window.
   EXPECT_FALSE(a.window.Loaded());
   EXPECT_TRUE(a.form.EndAfterRun());
   EXPECT_EQ(G().CancelRequested, vbFalse);
-
-  // Without a system directory the program is "\regsvr32.exe".
-  Agent b;
-  Start(b, {Line("S", "m.dll")}, {"100%"}, {{"m.dll.remove", "dll"}});
-  b.form.SystemDirectory.clear();
-  b.form.StartAzioneSuFile();
-  ASSERT_EQ(b.sys.shellCalls.size(), 1u);
-  EXPECT_EQ(b.sys.shellCalls[0].file, "\\regsvr32.exe");
 }
 
 }  // namespace

@@ -6,11 +6,11 @@
 #include <algorithm>
 
 #include "tests/core/Agent.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 namespace {
 
-const std::string kDest = "C:\\Dest\\";
 constexpr std::size_t kNoSource = static_cast<std::size_t>(-1);
 
 struct File {
@@ -24,27 +24,14 @@ struct Bench {
   void Start(const std::vector<File>& files) {
     std::vector<std::string> lines;
     for (const File& f : files) {
-      const std::string url = "http://srv/u/" + f.name;
-      lines.push_back("<v-" + f.action + ">" + (f.size == kNoSource ? "" : "<s-" + url + ">") +
-                      "<" + kDest + f.name + ">");
-      if (f.size == kNoSource) continue;
-      std::string& body = a.inet.replies[url].body;
-      for (std::size_t i = 0; i < f.size; ++i) body += static_cast<char>('A' + i % 23);
+      if (f.size == kNoSource) {
+        lines.push_back("<v-" + f.action + "><" + kDest + "\\" + f.name + ">");
+        continue;
+      }
+      lines.push_back(Line(f.action, f.name));
+      a.inet.replies["http://srv/u/" + f.name].body = support::Pattern(f.size);
     }
-    a.WriteList(lines);
-    a.fs.Put(a.AppFolder() + "\\OrVento.exe", "product");
-    a.fs.MakeFolder(kDest);
-    ASSERT_TRUE(a.Start());
-  }
-  // Clicks cmdGET; false when the process ended during the click.
-  bool Go() {
-    try {
-      w.Click(Control::cmdGET);
-      return true;
-    } catch (const ProcessEnded& e) {
-      EXPECT_EQ(e.code, 0);
-      return false;
-    }
+    ASSERT_TRUE(a.Start(lines));
   }
   // The probes and requests made so far.
   long Requests() const {
@@ -74,7 +61,6 @@ struct Bench {
       rows.push_back(w.SubItem(row, 2) + ":" + std::to_string(w.RowSmallIcon(row)));
     return rows;
   }
-  std::string Dest(const std::string& name) const { return a.fs.Get(kDest + name); }
 
   Agent a;
   HeadlessWindow& w = a.window;
@@ -85,7 +71,7 @@ class RunTest : public ::testing::Test, protected Bench {};
 TEST_F(RunTest, NoToTheQuestionStartsNothingAndClosingThenAsksNothing) {
   Start({{"S", "a.dll", 100}});
   w.answers = {vbNo};
-  ASSERT_TRUE(Go());
+  ASSERT_TRUE(a.Go());
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_EQ(w.boxes[0].text, "Avviare l'aggiornamento di OrVento?");
   EXPECT_EQ(w.boxes[0].flags, 68);
@@ -99,7 +85,10 @@ TEST_F(RunTest, NoToTheQuestionStartsNothingAndClosingThenAsksNothing) {
 
 TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
   Start({{"S", "a.dll", 3000}, {"R", "b.dat", 1024}, {"", "c.txt", 10}});
-  ASSERT_TRUE(Go());
+  a.sys.systemDirectory = "D:\\System";
+  ASSERT_TRUE(a.Go());
+  ASSERT_EQ(a.sys.shellCalls.size(), 1u);
+  EXPECT_EQ(a.sys.shellCalls[0].file, "D:\\System\\regsvr32.exe");
 
   // Each file: a probe of its server, then the request with its settings.
   std::vector<std::string> expected;
@@ -108,7 +97,7 @@ TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
                                      "GET http://srv/u/" + std::string(name)});
   EXPECT_EQ(a.inet.log, expected);
   EXPECT_EQ(Rows(), (std::vector<std::string>{"100%:1", "100%:1", "100%:1"}));
-  for (const char* name : {"a.dll", "b.dat", "c.txt"}) EXPECT_EQ(Dest(name), Body(name)) << name;
+  for (const char* name : {"a.dll", "b.dat", "c.txt"}) EXPECT_EQ(a.Dest(name), Body(name)) << name;
 
   ExpectOutcome(true);
   EXPECT_EQ(w.captionHistory[Control::CmdChiudi],
@@ -119,51 +108,40 @@ TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
 TEST(RunFailureTest, FailedFilesKeepTheListForAnotherRun) {
   struct Case {
     const char* name;
-    std::size_t sizeB, breakAt;  // b.dat's size and where its body breaks off
-    bool fails, unreachable;     // b.dat's request fails, the server's probe fails
+    std::size_t sizeB;
+    bool fails, unreachable;  // b.dat's request fails, the server's probe fails
     long requests;
     std::vector<std::string> rows;
   } cases[] = {
-      {"error state", 4000, kNoSource, true, false, 6, {"100%:1", "0%:0", "100%:1"}},
-      {"cut short", 4000, 1500, false, false, 6, {"100%:1", "51%:0", "100%:1"}},
-      // A progress bar cannot have a maximum of 0: an empty file never arrives.
-      {"zero bytes", 0, kNoSource, false, false, 6, {"100%:1", "0%:0", "100%:1"}},
+      {"error state", 4000, true, false, 6, {"100%:1", "0%:0", "100%:1"}},
       // The probe's name lookup marks the row before the connection fails.
-      {"server unreachable",
-       4000,
-       kNoSource,
-       false,
-       true,
-       1,
-       {"Server non disponibile.:0", ":0", ":0"}},
+      {"unreachable", 4000, false, true, 1, {"Server non disponibile.:0", ":0", ":0"}},
       // A record without a source ends the downloads.
-      {"no source", kNoSource, kNoSource, false, false, 2, {"100%:1", ":0", ":0"}},
+      {"no source", kNoSource, false, false, 2, {"100%:1", ":0", ":0"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b;
     b.Start({{"", "a.dll", 4000}, {"", "b.dat", c.sizeB}, {"", "c.dat", 2000}});
-    ScriptedInet::Reply& reply = b.a.inet.replies["http://srv/u/b.dat"];
-    reply.fails = c.fails;
-    reply.breakAt = c.breakAt;
+    b.a.inet.replies["http://srv/u/b.dat"].fails = c.fails;
     if (c.unreachable) b.a.inet.unreachable.insert("http://srv");
-    ASSERT_TRUE(b.Go());
+    ASSERT_TRUE(b.a.Go());
     EXPECT_EQ(b.Requests(), c.requests);
     EXPECT_EQ(b.Rows(), c.rows);
-    EXPECT_EQ(b.Dest("a.dll").empty(), c.rows[0] != "100%:1");
-    EXPECT_EQ(b.Dest("c.dat").empty(), c.rows[2] != "100%:1");
-    EXPECT_FALSE(b.a.fs.Has(kDest + "b.dat"));
+    EXPECT_EQ(b.a.Dest("a.dll").empty(), c.rows[0] != "100%:1");
+    EXPECT_EQ(b.a.Dest("c.dat").empty(), c.rows[2] != "100%:1");
+    EXPECT_FALSE(b.a.fs.Has(kDest + "\\b.dat"));
     b.ExpectOutcome(false);
 
     // Another click asks again and repeats the whole run.
-    ASSERT_TRUE(b.Go());
+    ASSERT_TRUE(b.a.Go());
     EXPECT_EQ(b.w.boxes.size(), 2u);
     EXPECT_EQ(b.Requests(), 2 * c.requests);
     b.ExpectOutcome(false);
   }
 }
 
-// A click while the first body is being read.
+// A click while the first body is being read (Timer1 runs).
 TEST(RunCloseTest, ClicksDuringTheRun) {
   enum What { kChiudi, kCloseBox, kStart };
   struct Case {
@@ -183,15 +161,14 @@ TEST(RunCloseTest, ClicksDuringTheRun) {
     b.w.answers = {vbYes, c.answer};
     bool clicked = false;
     b.w.onIdle = [&] {
-      if (clicked || b.a.inet.raised.empty() || b.a.inet.raised.back() != icResponseCompleted)
-        return;
+      if (clicked || !b.w.Enabled(Control::Timer1)) return;
       clicked = true;
       if (c.click == kCloseBox)
         b.w.PressCloseBox();
       else
         b.w.Click(c.click == kStart ? Control::cmdGET : Control::CmdChiudi);
     };
-    EXPECT_EQ(b.Go(), !c.ends);
+    EXPECT_EQ(b.a.Go(), !c.ends);
     EXPECT_TRUE(clicked);
     ASSERT_EQ(b.w.boxes.size(), c.boxes);
     EXPECT_EQ(b.w.boxes.back().text, c.boxes == 2 ? "Interrompre l'aggiornamento?"
@@ -200,13 +177,13 @@ TEST(RunCloseTest, ClicksDuringTheRun) {
       // Nothing is undone: the list stays, the file as far as it got.
       EXPECT_FALSE(b.w.Loaded());
       EXPECT_TRUE(b.a.fs.Has(b.a.ListPath()));
-      EXPECT_EQ(b.Dest("a.dll.remove"), b.Body("a.dll").substr(0, 1024));
-      EXPECT_FALSE(b.a.fs.Has(kDest + "a.dll"));
+      EXPECT_EQ(b.a.Dest("a.dll.remove"), b.Body("a.dll").substr(0, 1024));
+      EXPECT_FALSE(b.a.fs.Has(kDest + "\\a.dll"));
       EXPECT_EQ(G().CancelRequested, vbTrue);
     } else {
       b.ExpectOutcome(true);
       EXPECT_EQ(b.Requests(), 4);
-      EXPECT_EQ(b.Dest("a.dll"), b.Body("a.dll"));
+      EXPECT_EQ(b.a.Dest("a.dll"), b.Body("a.dll"));
     }
   }
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <tuple>
-#include <utility>
 
 #include "tests/core/Agent.h"
 
@@ -15,9 +14,19 @@ const char* const kRecord = "<v-S><s-http://srv/u/a.dll><APPPATH-\\a.dll>";
 constexpr std::intptr_t kPaleBlue = 240 + 256 * 240 + 65536 * 255;
 constexpr std::intptr_t kDarkBlue = 32 + 256 * 43 + 65536 * 136;
 
+// The icon handles the headless window gives.
+constexpr std::intptr_t kBigIcon = 0x7000 + 32, kSmallIcon = 0x7000 + 16;
+
+// The window messages sent: window, message, wParam and lParam each.
+using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t, std::intptr_t>>;
+Sent Messages(const HeadlessWindow& w) {
+  Sent sent;
+  for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam, m.lParam);
+  return sent;
+}
+
 TEST(StartupTest, IdleWindowAfterStartUp) {
   const std::string rec = std::string(kRecord) + "\r\n";
-  const std::string stray = "<v-R> > <s-http://srv/b.exe><APPPATH-\\b.exe>\r\n" + rec;
   struct Case {
     const char* name;
     const char* file;  // in the data folder; nullptr for none
@@ -27,6 +36,7 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     const char* title;
     int rows;  // cmdGET is enabled when there are any
     bool listFound;
+    bool shellFolder = true;  // the shell gives the common documents folder
   } cases[] = {
       {"no list", nullptr, "", 0, "", "Aggionamento OrVento", 0, false},
       {"empty file", "Updates.upd", "", 0, "", "OV Live Update", 0, true},
@@ -36,14 +46,16 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
        false},
       {"a folder, not a file", "Updates.upd", "", attrDirectory, "", "Aggionamento OrVento", 0,
        false},
-      {"stray > in the first line", "Updates.upd", stray, 0, "", "OV Live Update", 1, true},
       {"command line and records", "Updates.upd", rec, 0, "/auto", "Autoupdate", 1, true},
       {"command line without list", nullptr, "", 0, " ", "Autoupdate", 0, false},
+      // The data folder is then relative to the current directory.
+      {"no folder from the shell", "Updates.upd", rec, 0, "", "OV Live Update", 1, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Agent a;
     a.sys.commandLine = c.commandLine;
+    if (!c.shellFolder) a.sys.commonDocuments.clear();
     if (c.file) {
       const std::string path = a.DataFolder() + "\\" + c.file;
       if (c.attributes == attrDirectory) {
@@ -62,49 +74,27 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     EXPECT_EQ(G().UpdateListPath, c.listFound ? a.ListPath() : "");
     // The environment is read and the bar coloured only when there is a list.
     EXPECT_EQ(G().EnvWindir, c.listFound ? "C:\\Windows" : "");
-    EXPECT_EQ(w.model().BackColour(), c.listFound ? kPaleBlue : kDefaultColour);
-    EXPECT_EQ(w.model().BarColour(), c.listFound ? kDarkBlue : kDefaultColour);
     EXPECT_EQ(w.showCount, 1);
+    EXPECT_EQ(a.sys.commonControlsInitialised, 1);
+    // Full-row selection (mask 0: the whole value applies), the bar's colours
+    // only with a list, then the icons.
+    const Handle list = w.WindowHandle(Control::FileList),
+                 bar = w.WindowHandle(Control::ProgressBar1),
+                 form = w.WindowHandle(Control::MainForm);
+    Sent expected = {{list, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0},
+                     {list, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0, LVS_EX_FULLROWSELECT_}};
+    if (c.listFound)
+      expected.insert(expected.end(), {{bar, PBM_SETBKCOLOR_, 0, kPaleBlue},
+                                       {bar, PBM_SETBARCOLOR_, 0, kDarkBlue}});
+    expected.insert(expected.end(), {{form, WM_SETICON_, ICON_BIG_, kBigIcon},
+                                     {form, WM_SETICON_, ICON_BIG_, kBigIcon},
+                                     {form, WM_SETICON_, ICON_SMALL_, kSmallIcon},
+                                     {form, WM_SETICON_, ICON_SMALL_, kSmallIcon}});
+    EXPECT_EQ(Messages(w), expected);
+    // A later activation sets nothing again.
+    a.form.Form_Activate();
+    EXPECT_EQ(w.messages.size(), expected.size());
   }
-}
-
-TEST(StartupTest, WindowMessagesInTheirOrder) {
-  Agent a;
-  a.WriteList({kRecord});
-  ASSERT_TRUE(a.Start());
-  const HeadlessWindow& w = a.window;
-  EXPECT_EQ(a.sys.commonControlsInitialised, 1);
-  EXPECT_EQ(a.sys.foldersAsked, std::vector<int>{46});
-  const Handle list = w.WindowHandle(Control::FileList);
-  const Handle bar = w.WindowHandle(Control::ProgressBar1);
-  const Handle form = w.WindowHandle(Control::MainForm);
-  std::vector<std::pair<Handle, unsigned>> sent;
-  for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg);
-  const std::vector<std::pair<Handle, unsigned>> expected = {{list, LVM_GETEXTENDEDLISTVIEWSTYLE_},
-                                                             {list, LVM_SETEXTENDEDLISTVIEWSTYLE_},
-                                                             {bar, PBM_SETBKCOLOR_},
-                                                             {bar, PBM_SETBARCOLOR_},
-                                                             {form, WM_SETICON_},
-                                                             {form, WM_SETICON_},
-                                                             {form, WM_SETICON_},
-                                                             {form, WM_SETICON_}};
-  EXPECT_EQ(sent, expected);
-  EXPECT_EQ(w.messages[1].wParam, 0u);  // mask 0: the whole value applies
-  EXPECT_EQ(w.model().ListStyle(), LVS_EX_FULLROWSELECT_);
-  // A later activation sets nothing again.
-  a.form.Form_Activate();
-  EXPECT_EQ(w.messages.size(), expected.size());
-}
-
-TEST(StartupTest, RelativeDataFolderWhenTheShellGivesNone) {
-  Agent a;
-  a.sys.commonDocuments.clear();
-  a.fs.Put(a.fs.currentDirectory + "\\Tessaro Software\\OrVento 7\\Updates.upd",
-           std::string(kRecord) + "\r\n");
-  ASSERT_TRUE(a.Start());
-  EXPECT_EQ(G().DataFolder, "Tessaro Software\\OrVento 7");
-  EXPECT_EQ(a.window.RowCount(), 1);
-  EXPECT_TRUE(a.window.Enabled(Control::cmdGET));
 }
 
 TEST(StartupTest, SecondInstanceEndsUnseenAfterReadingTheList) {
@@ -155,13 +145,16 @@ TEST(ManifestTest, WrittenOnceBesideTheExecutable) {
        "C:\\Programmi\\OrVento 7\\OVLiveUpdate.exe.manifest"},
       {"C:\\", "OVLiveUpdate", "C:\\OVLiveUpdate.exe.manifest"},
       {"C:\\Programmi\\OrVento 7", "X.EXE", "C:\\Programmi\\OrVento 7\\X.EXE.manifest"},
+      {"C:\\Nowhere", "OVLiveUpdate", ""},  // no such folder: quietly nothing
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.manifest);
+    SCOPED_TRACE(c.appPath + "\\" + c.exeName);
     Agent a;
     a.sys.appPath = c.appPath;
     a.sys.exeName = c.exeName;
     CreateManifest();
+    EXPECT_EQ(a.sys.commonControlsInitialised, 1);
+    if (c.manifest.empty()) continue;
     // 18 lines joined by CR LF, none after the last; themed controls, elevated.
     const std::string text = a.fs.Get(c.manifest);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n", 0),
@@ -181,14 +174,6 @@ TEST(ManifestTest, WrittenOnceBesideTheExecutable) {
   }
 }
 
-TEST(ManifestTest, FolderThatCannotBeWritten) {
-  Agent a;
-  a.fs.noWriteFolders.insert(a.AppFolder());
-  CreateManifest();
-  EXPECT_FALSE(a.fs.Has(a.AppFolder() + "\\OVLiveUpdate.exe.manifest"));
-  EXPECT_EQ(a.sys.commonControlsInitialised, 1);
-}
-
 // A window with an owner chain.
 class OwnedWindow : public HeadlessWindow {
  public:
@@ -200,30 +185,22 @@ class OwnedWindow : public HeadlessWindow {
   }
 };
 
+// The icons go to the top of the owner chain first, then to the window.
 TEST(IconTest, LargeThenSmallTopWindowFirst) {
   const Handle self = 0x1000, top = 0x3000;
-  const std::intptr_t big = 0x7000 + 32, small = 0x7000 + 16;  // the headless window's handles
-  using Sent = std::vector<std::tuple<Handle, unsigned, std::uintptr_t, std::intptr_t>>;
-  struct Case {
-    std::int16_t ownerFlag;
-    Sent sent;
-  } cases[] = {
-      {vbTrue,
-       {{top, WM_SETICON_, ICON_BIG_, big},
-        {self, WM_SETICON_, ICON_BIG_, big},
-        {top, WM_SETICON_, ICON_SMALL_, small},
-        {self, WM_SETICON_, ICON_SMALL_, small}}},
-      {vbFalse, {{self, WM_SETICON_, ICON_BIG_, big}, {self, WM_SETICON_, ICON_SMALL_, small}}},
-  };
-  for (const Case& c : cases) {
-    OwnedWindow w;
-    w.Load(nullptr);
-    w.owners = {{self, 0x2000}, {0x2000, top}};
-    SetFormIcon(w, self, "AAA", c.ownerFlag);
-    Sent sent;
-    for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam, m.lParam);
-    EXPECT_EQ(sent, c.sent) << c.ownerFlag;
-  }
+  OwnedWindow w;
+  w.Load(nullptr);
+  w.owners = {{self, 0x2000}, {0x2000, top}};
+  SetFormIcon(w, self, "AAA", vbTrue);
+  EXPECT_EQ(Messages(w), (Sent{{top, WM_SETICON_, ICON_BIG_, kBigIcon},
+                               {self, WM_SETICON_, ICON_BIG_, kBigIcon},
+                               {top, WM_SETICON_, ICON_SMALL_, kSmallIcon},
+                               {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}}));
+  // Without the owner flag only the window gets them.
+  w.messages.clear();
+  SetFormIcon(w, self, "AAA", vbFalse);
+  EXPECT_EQ(Messages(w), (Sent{{self, WM_SETICON_, ICON_BIG_, kBigIcon},
+                               {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}}));
 }
 
 }  // namespace

@@ -103,13 +103,8 @@ fs::path TestFileSystem::File(const std::string& path) const {
 fs::path TestFileSystem::Writable(const std::string& path) {
   fs::path real = Real(path);
   std::error_code ec;
-  if (fs::exists(real, ec)) {
-    if (Attributes(real) & attrReadOnly) throw VbError(errPathFileAccess, "Path/File access error");
-  } else {
-    for (const std::string& denied : noWriteFolders)
-      if (Real(denied) == real.parent_path())
-        throw VbError(errPathFileAccess, "Path/File access error");
-  }
+  if (fs::exists(real, ec) && (Attributes(real) & attrReadOnly))
+    throw VbError(errPathFileAccess, "Path/File access error");
   if (!fs::is_directory(real.parent_path(), ec)) throw VbError(errPathNotFound, "Path not found");
   return real;
 }

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +41,6 @@ class TestFileSystem : public FileSystem {
 
   // The process's current directory, a Windows path.
   std::string currentDirectory = "C:\\Lavoro";
-  // Folders in which nothing may be created (as an access list denies it).
-  std::set<std::string> noWriteFolders;
 
   // The real path of a Windows path; existing names match without regard to case.
   std::filesystem::path Real(const std::string& windowsPath) const;
@@ -76,7 +73,6 @@ class TestSystem : public System {
                : std::string();
   }
   bool GetSpecialFolderPath(int csidl, char* buffer260, bool) override {
-    foldersAsked.push_back(csidl);
     if (csidl != 46 || commonDocuments.empty() || commonDocuments.size() >= 260) return false;
     std::memcpy(buffer260, commonDocuments.c_str(), commonDocuments.size() + 1);
     return true;
@@ -112,7 +108,6 @@ class TestSystem : public System {
   std::string decimalSeparator = ".";
 
   int commonControlsInitialised = 0;
-  std::vector<int> foldersAsked;
   std::vector<ShellCall> shellCalls;
 };
 

@@ -4,7 +4,9 @@
 # button is clicked with the mouse, the question is answered with Return,
 # the files are checked on disk and the window is closed with "Chiudi".
 # A second start runs a list with a file the server does not have: nothing
-# is put in place and the list stays for another run.
+# is put in place and the list stays for another run. A third one starts a
+# program the list names, which ends the agent out of sight once the run
+# has put the files in place and deleted the list.
 # The files are served by the test server CTest started; OVLU_TEST_SERVER
 # names the file with its address (tests/server/ovlu_testserver.py --start).
 # Usage: acceptance.sh PATH/TO/OVLiveUpdate
@@ -87,4 +89,19 @@ sleep 1  # the outcome follows the last request
 [ ! -e "$root/Dati/Nuovo.dat" ] || fail "a failed run put files in place"
 cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "a failed file replaced Listino.dat"
 close_agent
+
+log="$root/avvia.log"
+printf '#!/bin/sh\necho "ran in $(pwd)" > '"'"'%s'"'"'\n' "$log" >"$www/Avvia.sh"
+printf 'Novit\340\r\n' >"$www/Leggimi.txt"
+printf '<v-E><s-%s/Avvia.sh><APPPATH-\\Avvia.sh>\r\n<v-><s-%s/Leggimi.txt><APPPATH-\\Leggimi.txt>\r\n' \
+  "$url" "$url" >"$data/Updates.upd"
+start_agent
+ovlu_start_run
+timeout 60 tail --pid="$agent_pid" -f /dev/null || fail "the agent did not end after the run"
+wait "$agent_pid" || fail "the agent that started a program ended with status $?"
+agent_pid=""
+[ ! -e "$data/Updates.upd" ] || fail "the list is still there after the started program's run"
+cmp -s "$www/Leggimi.txt" "$product/Leggimi.txt" || fail "the row after the program was not applied"
+for _ in $(seq 50); do [ -s "$log" ] && break; sleep 0.1; done
+[ "$(cat "$log" 2>/dev/null)" = "ran in $product" ] || fail "Avvia.sh did not run in the product's folder"
 echo "acceptance: passed"

@@ -1,8 +1,8 @@
 // The POSIX file layer on real folders under /tmp: the shared file suite,
 // then what only Linux has to settle: how a Windows path finds its POSIX
 // path (case, UTF-8 names, drive links), the no-replace rename without
-// kernel help, and a full disk. (Read-only files, for root too, are the
-// shared suite's.)
+// kernel help, the mode a read-only file gets, and a full disk. (What a
+// read-only file refuses, for root too, is the shared suite's.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,14 +77,9 @@ TEST(PosixPath, WindowsPathsFindTheirPosixPath) {
   std::filesystem::current_path(t / "Data");
   EXPECT_EQ(ToPosixPath(".\\Exact"), "./EXACT");
   // The current folder comes back in Windows-1252.
-  std::filesystem::create_directory(t /
-                                    "Data/\xC3\x80"
-                                    "dir");
-  std::filesystem::current_path(t /
-                                "Data/\xC3\x80"
-                                "dir");
-  EXPECT_EQ(PosixFileSystem().CurrentDirectory(), t / "Data/\xC0"
-                                                      "dir");
+  std::filesystem::create_directory(t / "Data/Dir\xC3\x80");
+  std::filesystem::current_path(t / "Data/Dir\xC3\x80");
+  EXPECT_EQ(PosixFileSystem().CurrentDirectory(), t / "Data/Dir\xC0");
   std::filesystem::current_path(old);
 }
 
@@ -99,6 +94,15 @@ TEST(PosixFileSystem, RenameRespellsAndNeverReplaces) {
   EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "c"), 0);
   EXPECT_EQ(Slurp(t / "b"), "2");
   EXPECT_EQ(Slurp(t / "c"), "1");
+}
+
+// Read-only takes the write bit from everyone, not only from the owner.
+TEST(PosixFileSystem, ReadOnlyLeavesNoOneWriting) {
+  TempDir t;
+  Put(t / "f", "x");
+  std::filesystem::permissions(t / "f", std::filesystem::perms(0666));
+  PosixFileSystem().SetAttributes(Win(t / "f"), attrReadOnly);
+  EXPECT_EQ(std::filesystem::status(t / "f").permissions(), std::filesystem::perms(0444));
 }
 
 // A full disk shows when the buffer goes out, once.
