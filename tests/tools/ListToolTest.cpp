@@ -28,7 +28,10 @@ struct Result {
 
 class ListToolTest : public ::testing::Test {
  protected:
-  void SetUp() override { std::filesystem::create_directory(dir_ + "/Documents"); }
+  void SetUp() override {
+    std::filesystem::create_directory(dir_ + "/Documents");
+    std::filesystem::copy_file(OVLU_LIST_EXE, dir_ + "/ovlu-list");
+  }
 
   // Runs ovlu-list with the given arguments and a small environment of its own
   // (the paths and arguments here hold no single quote).
@@ -36,16 +39,18 @@ class ListToolTest : public ::testing::Test {
     std::string cmd = "env -i 'PUBLIC=" + dir_ + "' 'windir=C:\\Windows' SystemDrive=C:";
     for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
       if (const char* v = std::getenv(keep)) cmd += std::string(" '") + keep + "=" + v + "'";
-    cmd += std::string(" '") + OVLU_LIST_EXE + "'";
+    cmd += " '" + dir_ + "/ovlu-list'";
     for (const std::string& a : args) cmd += " '" + a + "'";
     const int status = std::system((cmd + " >'" + dir_ + "/out' 2>'" + dir_ + "/err'").c_str());
     return {LinesOf(dir_ + "/out"), LinesOf(dir_ + "/err"),
             WIFEXITED(status) ? WEXITSTATUS(status) : -1};
   }
 
-  const ovlu::support::TempDir dir{"ovlulist"};
+  // The program runs from a copy in this folder, whose name has a letter
+  // beyond ASCII: the agent's folder and the data folder under $PUBLIC must
+  // reach the JSON output as UTF-8, encoded once.
+  const ovlu::support::TempDir dir{"ovlulist\xC3\xA8"};
   const std::string dir_ = dir.Path(), list_ = dir_ + "/Updates.upd";
-  const std::string appFolder_ = std::filesystem::canonical(OVLU_LIST_EXE).parent_path();
 };
 
 // Lists, what each record says, and every warning: its place and the start
@@ -103,7 +108,7 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        "<V-S><s-http://srv/e.dll><APPPATH-\\e.dll>\r\n"
        "   \r\n"
        "<v-S><s-http://srv/f.dll><APPPATH-\\f.dll><C:\\f.dll> <x\r\n",
-       {"\"server\":\"ftp://srv\"", "\"received\":\"" + appFolder_ + "\\\\A.DLL.remove\"",
+       {"\"server\":\"ftp://srv\"", "\"received\":\"" + dir_ + "\\\\A.DLL.remove\"",
         "\"destination\":\"\",\"received\":\".remove\"", "\"destName\":\"\"",
         "\"action\":\"\",\"sources\":[{\"url\":\"S\",\"server\":\"\"},",
         "\"kind\":\"Accessorio\",\"destination\":\"\"", "\"destination\":\"C:\\\\f.dll\""},
