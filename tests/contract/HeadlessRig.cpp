@@ -8,22 +8,19 @@
 namespace ovlu::contract {
 namespace {
 
-struct HeadlessRig : WindowRig {
+struct HeadlessRig : RigOf<HeadlessWindow> {
   HeadlessRig() {
     w.onIdle = [this] {
       for (; !clicks.empty(); clicks.pop_front()) w.Click(clicks.front());
     };
   }
-  Window& window() override { return w; }
   void PostClick(Control button) override { clicks.push_back(button); }
-  void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
   void CloseBox() override { w.PressCloseBox(); }
   std::string Drawn(Control c) override { return w.Caption(c); }
   std::string DrawnCell(int row, int subItem) override { return w.SubItem(row, subItem); }
   double DrawnBar() override { return w.ProgressValue() / w.ProgressMax(); }
   std::optional<std::array<int, 4>> DrawnRect(Control) override { return std::nullopt; }
 
-  HeadlessWindow w;
   std::deque<Control> clicks;
 };
 

@@ -48,6 +48,14 @@ struct WindowRig {
   virtual std::optional<std::array<int, 4>> DrawnRect(Control c) = 0;
 };
 
+// A rig around a window W of the platform, whose onPump the rig sets.
+template <class W>
+struct RigOf : WindowRig {
+  Window& window() override { return w; }
+  void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
+  W w;
+};
+
 // Made by each platform's test program; the window comes without a form
 // loaded.
 std::unique_ptr<WindowRig> MakeRig();

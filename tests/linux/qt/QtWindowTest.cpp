@@ -18,13 +18,11 @@ namespace ovlu {
 namespace contract {
 namespace {
 
-struct QtRig : WindowRig {
-  Window& window() override { return w; }
+struct QtRig : RigOf<QtWindow> {
   // A click that a disabled button refuses, run with the next round of events.
   void PostClick(Control button) override {
     QMetaObject::invokeMethod(w.Widget(button), "click", Qt::QueuedConnection);
   }
-  void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
   void CloseBox() override {
     QCoreApplication::postEvent(w.Widget(Control::MainForm), new QCloseEvent);
   }
@@ -49,7 +47,6 @@ struct QtRig : WindowRig {
         widget->mapTo(form, QPoint()) - w.Widget(DesignOf(c)->container)->mapTo(form, QPoint());
     return std::array{at.x(), at.y(), widget->width(), widget->height()};
   }
-  QtWindow w;
 };
 
 }  // namespace
