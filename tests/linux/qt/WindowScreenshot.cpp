@@ -2,21 +2,20 @@
 // against the core tests' small Windows machine — the product installed in
 // C:\Programmi\OrVento 7 and an update list of four files — and saves the
 // window's client area as a PNG. No request is made before the picture, so
-// the scripted transfer has no replies. With --running the window is then
-// written as a download in progress would leave it.
-// Usage: qt_window_screenshot OUT.png [--running]
+// the scripted transfer has no replies. (scripts/demo.sh --screenshot takes
+// the picture of a real download in progress.)
+// Usage: qt_window_screenshot OUT.png
 #include <QtWidgets/QApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "ports/linux/qt/QtWindow.h"
 #include "tests/core/Agent.h"
 
 int main(int argc, char** argv) {
   using namespace ovlu;
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s OUT.png [--running]\n", argv[0]);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUT.png\n", argv[0]);
     return 2;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -41,21 +40,6 @@ int main(int argc, char** argv) {
   }
   for (int i = 0; i < 5; ++i) w.DoEvents();
 
-  if (argc > 2 && std::strcmp(argv[2], "--running") == 0) {
-    // As the transfer and the timers leave the window in the middle of the
-    // second file.
-    w.SetCaption(Control::CmdChiudi, "&Annulla");
-    w.SetSubItem(1, 2, "100%");
-    w.SetRowSmallIcon(1, 1);
-    w.SelectRow(2);
-    w.SetSubItem(2, 2, "42%");
-    w.SetCaption(Control::LblMesg, "Download...");
-    w.SetCaption(Control::Label3, "Tempo previsto: 12 sec");
-    w.SetCaption(Control::LabelST, "Tempo restante: 7 sec (0,52 MB di 1,23 MB)");
-    w.SetProgressMax(1234567);
-    w.SetProgressValue(518144);
-    for (int i = 0; i < 5; ++i) w.DoEvents();
-  }
   if (!w.SaveScreenshot(argv[1])) {
     std::fprintf(stderr, "could not write %s\n", argv[1]);
     return 1;
