@@ -31,14 +31,12 @@ std::string Cell(HWND list, int row, int sub) {
   return sub < 0 ? std::to_string(item.iImage) : buffer;
 }
 
-struct Win32Rig : contract::WindowRig {
-  Window& window() override { return w; }
+struct Win32Rig : contract::RigOf<Win32Window> {
   HWND Of(Control c) { return H(w, c); }
   void PostClick(Control button) override {
     // A disabled button takes no clicks from the mouse.
     if (::IsWindowEnabled(Of(button))) ::PostMessageA(Of(button), BM_CLICK, 0, 0);
   }
-  void OnPump(std::function<void()> f) override { w.onPump = std::move(f); }
   void CloseBox() override { ::PostMessageA(Of(Control::MainForm), WM_SYSCOMMAND, SC_CLOSE, 0); }
   std::string Drawn(Control c) override {
     char text[512] = {};
@@ -61,7 +59,6 @@ struct Win32Rig : contract::WindowRig {
     if (c == Control::MainForm) ::GetClientRect(Of(c), &r);  // the form: its client area
     return std::array<int, 4>{r.left, r.top, r.right - r.left, r.bottom - r.top};
   }
-  Win32Window w;
 };
 
 class WindowTest : public contract::WindowTest {
@@ -124,18 +121,18 @@ TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
 TEST_F(WindowTest, TheHourglassCoversEveryWindow) {
   HWND other = ::CreateWindowExA(0, "#32770", "box", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
                                  H(window, Control::MainForm), nullptr, nullptr, nullptr);
-  window.SetScreenPointer(vbHourglass);
-  const HCURSOR wait = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
-  for (HWND h : {H(window, Control::MainForm), H(window, Control::FileList), other}) {
+  auto pointerOver = [](HWND h) {
     ::SetCursor(nullptr);
     ::SendMessageA(h, WM_SETCURSOR, reinterpret_cast<WPARAM>(h),
                    MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    EXPECT_EQ(::GetCursor(), wait);
-  }
+    return ::GetCursor();
+  };
+  window.SetScreenPointer(vbHourglass);
+  const HCURSOR wait = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
+  for (HWND h : {H(window, Control::MainForm), H(window, Control::FileList), other})
+    EXPECT_EQ(pointerOver(h), wait);
   window.SetScreenPointer(vbDefault);
-  ::SendMessageA(other, WM_SETCURSOR, reinterpret_cast<WPARAM>(other),
-                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-  EXPECT_NE(::GetCursor(), wait);
+  EXPECT_NE(pointerOver(other), wait);
   ::DestroyWindow(other);
 }
 
