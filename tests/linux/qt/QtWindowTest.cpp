@@ -123,12 +123,6 @@ TEST_F(QtWindowTest, CaptionsShowPlainTextWithLineBreaksAndAccessKeys) {
             QKeySequence(Qt::ALT | Qt::Key_A));
 }
 
-TEST_F(QtWindowTest, ColumnWidthsInPixels) {
-  const int twips[] = {2440, 0, 2600, 0};  // the widths start-up gives them
-  for (int i = 1; i < 4; ++i) w.SetColumnWidth(i + 1, twips[i]);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(List()->header()->sectionSize(i), (twips[i] + 7) / 15);
-}
-
 TEST_F(QtWindowTest, FullRowSelectionStartsWithTheExtendedStyleBit) {
   w.Show();
   w.DoEvents();
