@@ -4,7 +4,6 @@
 // How each server behaviour ends is the contract table's
 // (tests/contract/InetContractTest.cpp).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -57,14 +56,11 @@ TEST(CurlInet, SlowReaderKeepsMemoryBoundedAndTheProxyIsUsed) {
   EXPECT_EQ(body.size(), size);
   EXPECT_TRUE(body == support::Pattern(size));
 
+  // The name does not resolve: only the proxy can answer.
   const support::ScopedEnv proxy("http_proxy", http), none("no_proxy", std::nullopt),
       none2("NO_PROXY", std::nullopt);
-  const std::string url = "http://ovlu-update.invalid/gen/2500?pid=" + std::to_string(getpid());
-  EXPECT_TRUE(Fetch(url, [](CurlInet&) {}) == support::Pattern(2500));
-  std::ifstream log(support::ServerValue("OVLU_TEST_LOG"));
-  int asked = 0;
-  for (std::string line; std::getline(log, line);) asked += line == "GET " + url;
-  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(Fetch("http://ovlu-update.invalid/gen/2500", [](CurlInet&) {}) ==
+              support::Pattern(2500));
 }
 
 }  // namespace
