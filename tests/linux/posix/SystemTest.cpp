@@ -92,38 +92,32 @@ TEST(PosixPath, WindowsPathsFindTheirPosixPath) {
   std::filesystem::current_path(old);
 }
 
-// A new name that is the same file in another case only respells it; the
-// fallback for file systems without a no-replace rename never replaces.
-TEST(PosixFileSystem, RenameRespellsAndNeverReplaces) {
+// What only Linux settles in writing: a new name that is the same file in
+// another case only respells it; the fallback for file systems without a
+// no-replace rename never replaces; read-only takes the write bit from
+// everyone, not only from the owner; a full disk shows when the buffer goes
+// out, once.
+TEST(PosixFileSystem, RespellNoReplaceReadOnlyAndFullDisk) {
   TempDir t;
+  PosixFileSystem fs;
   Put(t / "Citt\xC3\xA0.dat", "1");
   Put(t / "b", "2");
-  PosixFileSystem().Rename(Win(t / "citt\xE0.DAT"), Win(t / "CITT\xC0.dat"));
+  fs.Rename(Win(t / "citt\xE0.DAT"), Win(t / "CITT\xC0.dat"));
   EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "b"), EEXIST);
   EXPECT_EQ(RenameByLink(t / "CITT\xC3\x80.dat", t / "c"), 0);
   EXPECT_EQ(Slurp(t / "b"), "2");
   EXPECT_EQ(Slurp(t / "c"), "1");
-}
 
-// Read-only takes the write bit from everyone, not only from the owner.
-TEST(PosixFileSystem, ReadOnlyLeavesNoOneWriting) {
-  TempDir t;
-  Put(t / "f", "x");
-  std::filesystem::permissions(t / "f", std::filesystem::perms(0666));
-  PosixFileSystem().SetAttributes(Win(t / "f"), attrReadOnly);
-  EXPECT_EQ(std::filesystem::status(t / "f").permissions(), std::filesystem::perms(0444));
-}
+  std::filesystem::permissions(t / "b", std::filesystem::perms(0666));
+  fs.SetAttributes(Win(t / "b"), attrReadOnly);
+  EXPECT_EQ(std::filesystem::status(t / "b").permissions(), std::filesystem::perms(0444));
 
-// A full disk shows when the buffer goes out, once.
-TEST(PosixFileSystem, FullDiskShowsAtClose) {
-  PosixFileSystem fs;
   auto full = fs.OpenBinaryWrite("\\dev\\full", false);
   full->Write(reinterpret_cast<const unsigned char*>("x"), 1);
   EXPECT_EQ(ErrorOf([&] { full->Close(); }), 61);
   EXPECT_EQ(ErrorOf([&] { full->Close(); }), 0);
 }
 
-using Strings = std::vector<std::string>;
 using Var = std::optional<std::string>;
 
 // A script that writes its folder, its arguments, whether it sees our descriptor
@@ -134,7 +128,7 @@ const char kRecorder[] =
     "mv \"$OUT.part\" \"$OUT\"\n";
 
 TEST(WindowsArguments, SplitLikeTheCRuntime) {
-  const std::pair<std::string, Strings> rows[] = {
+  const std::pair<std::string, std::vector<std::string>> rows[] = {
       {"", {}},
       {" \ta b  c\t", {"a", "b", "c"}},
       {R"("b c" d a"b c"d)", {"b c", "d", "ab cd"}},
