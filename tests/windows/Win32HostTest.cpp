@@ -40,7 +40,6 @@ TEST(Win32System, TextOfPathsAndCommandLines) {
   const struct {
     const char *path, *folder, *base;
   } paths[] = {
-      {"C:\\OrVento\\OVLiveUpdate.exe", "C:\\OrVento", "OVLiveUpdate"},
       {"C:\\OVLiveUpdate.exe", "C:\\", "OVLiveUpdate"},
       {"C:\\OV\\x.exe.exe", "C:\\OV", "x.exe"},
       {"\\\\server\\share\\agent.exe", "\\\\server\\share", "agent"},
