@@ -50,8 +50,7 @@ TEST(CurlInet, SlowReaderKeepsMemoryBoundedAndTheProxyIsUsed) {
   run.Run();
   EXPECT_LT(held - before, 8 * 1024);
   const std::string body = run.File();
-  EXPECT_EQ(body.size(), size);
-  EXPECT_TRUE(body == support::Pattern(size));
+  EXPECT_TRUE(body == support::Pattern(size)) << body.size() << " bytes";
 }
 
 }  // namespace
