@@ -179,7 +179,6 @@ TEST_P(FileSystemContract, AttributesAndTextFiles) {
   place->MakeFolder("folder");
   FileSystem& fs = place->Fs();
   const std::string f = At(*place, "F");
-  EXPECT_EQ(fs.GetAttributes(f) & attrReadOnly, 0u);
   EXPECT_NE(fs.GetAttributes(At(*place, "FOLDER")) & attrDirectory, 0u);
   for (unsigned attributes : {attrReadOnly | attrHidden | attrSystem | attrArchive,
                               unsigned{attrReadOnly}, attrHidden | attrArchive}) {
