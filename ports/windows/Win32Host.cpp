@@ -156,17 +156,6 @@ std::string Win32FileSystem::CurrentDirectory() {
 
 // ---------------------------------------------------------------- text helpers
 
-std::vector<std::string> SplitEnvironmentBlock(const char* block) {
-  std::vector<std::string> entries;
-  if (block == nullptr) return entries;
-  while (*block != '\0') {
-    const std::size_t n = std::strlen(block);
-    entries.emplace_back(block, n);
-    block += n + 1;
-  }
-  return entries;
-}
-
 std::string ArgumentsAfterProgramName(const std::string& commandLine) {
   std::size_t p = 0;
   const std::size_t n = commandLine.size();

@@ -46,8 +46,6 @@ class Win32System : public System {
 
 // Text operations behind the process values, kept apart from the system calls.
 
-// The entries of an environment block ("a=1\0b=2\0\0"), in order.
-std::vector<std::string> SplitEnvironmentBlock(const char* block);
 // What follows the program name on a command line: the first token, quoted
 // or not, and the blanks after it are skipped.
 std::string ArgumentsAfterProgramName(const std::string& commandLine);
