@@ -24,6 +24,13 @@ Sent Messages(const HeadlessWindow& w) {
   for (const auto& m : w.messages) sent.emplace_back(m.window, m.msg, m.wParam, m.lParam);
   return sent;
 }
+// The icons: large then small, each to the top of the owner chain first.
+Sent Icons(Handle top, Handle self) {
+  return {{top, WM_SETICON_, ICON_BIG_, kBigIcon},
+          {self, WM_SETICON_, ICON_BIG_, kBigIcon},
+          {top, WM_SETICON_, ICON_SMALL_, kSmallIcon},
+          {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}};
+}
 
 TEST(StartupTest, IdleWindowAfterStartUp) {
   const std::string rec = std::string(kRecord) + "\r\n";
@@ -86,10 +93,8 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     if (c.listFound)
       expected.insert(expected.end(), {{bar, PBM_SETBKCOLOR_, 0, kPaleBlue},
                                        {bar, PBM_SETBARCOLOR_, 0, kDarkBlue}});
-    expected.insert(expected.end(), {{form, WM_SETICON_, ICON_BIG_, kBigIcon},
-                                     {form, WM_SETICON_, ICON_BIG_, kBigIcon},
-                                     {form, WM_SETICON_, ICON_SMALL_, kSmallIcon},
-                                     {form, WM_SETICON_, ICON_SMALL_, kSmallIcon}});
+    const Sent icons = Icons(form, form);  // the window is the top of its own chain
+    expected.insert(expected.end(), icons.begin(), icons.end());
     EXPECT_EQ(Messages(w), expected);
     // A later activation sets nothing again.
     a.form.Form_Activate();
@@ -192,10 +197,7 @@ TEST(IconTest, LargeThenSmallTopWindowFirst) {
   w.Load(nullptr);
   w.owners = {{self, 0x2000}, {0x2000, top}};
   SetFormIcon(w, self, "AAA", vbTrue);
-  EXPECT_EQ(Messages(w), (Sent{{top, WM_SETICON_, ICON_BIG_, kBigIcon},
-                               {self, WM_SETICON_, ICON_BIG_, kBigIcon},
-                               {top, WM_SETICON_, ICON_SMALL_, kSmallIcon},
-                               {self, WM_SETICON_, ICON_SMALL_, kSmallIcon}}));
+  EXPECT_EQ(Messages(w), Icons(top, self));
   // Without the owner flag only the window gets them.
   w.messages.clear();
   SetFormIcon(w, self, "AAA", vbFalse);
