@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "tests/core/Agent.h"
 
@@ -10,6 +11,14 @@ namespace ovlu::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
+
+// Files written as "name=content" words.
+Files F(const std::string& words) {
+  Files files;
+  std::istringstream in(words);
+  for (std::string w; in >> w;) files[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
+  return files;
+}
 
 // Starts the agent on a list (no run has read the system directory yet), gives the rows their
 // percentages and puts the received files in C:\Dest.
@@ -40,68 +49,38 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     const char* name;
     const char* action;
     const char* percent;
-    Files before;       // in C:\Dest, besides the witness's
-    Files after;        // {}: as before
-    const char* marks;  // also whether the witness moved in and was registered
+    const char* before;  // in C:\Dest, besides the witness's
+    const char* after;   // "": as before
+    const char* marks;   // also whether the witness moved in and was registered
     VbBool cancelBefore = vbFalse;
     const char* readOnly = nullptr;  // a file of C:\Dest made read-only
   } cases[] = {
-      {"new file", "", "100%", {{"f.dll.remove", "new"}}, {{"f.dll", "new"}}, "11"},
-      {"replaced file, one generation of backups",
-       "X",
-       "100%",
-       {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       "11"},
-      {"second stage of R",
-       "R",
-       "100%",
-       {{"f.dll.tmp.remove", "new"},
-        {"f.dll", "current"},
-        {"f.dll.tmp", "staged"},
-        {"f.dll.old", "older"},
-        {"f.dll.tmp.old", "oldest"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}, {"f.dll.tmp.old", "staged"}},
-       "11"},
-      {"R for a file not there yet",
-       "R",
-       "100%",
-       {{"f.dll.tmp.remove", "new"}},
-       {{"f.dll", "new"}},
-       "11"},
-      {"lower-case r has no second stage",
-       "r",
-       "100%",
-       {{"f.dll.remove", "new"}, {"f.dll", "current"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       "11"},
-      {"names differ in case only",
-       "",
-       "100%",
-       {{"F.DLL.REMOVE", "new"}, {"F.dll", "current"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       "11"},
+      {"new file", "", "100%", "f.dll.remove=new", "f.dll=new", "11"},
+      {"replaced file, one generation of backups", "X", "100%",
+       "f.dll.remove=new f.dll=current f.dll.old=older", "f.dll=new f.dll.old=current", "11"},
+      {"second stage of R", "R", "100%",
+       "f.dll.tmp.remove=new f.dll=current f.dll.tmp=staged f.dll.old=older f.dll.tmp.old=oldest",
+       "f.dll=new f.dll.old=current f.dll.tmp.old=staged", "11"},
+      {"R for a file not there yet", "R", "100%", "f.dll.tmp.remove=new", "f.dll=new", "11"},
+      {"lower-case r has no second stage", "r", "100%", "f.dll.remove=new f.dll=current",
+       "f.dll=new f.dll.old=current", "11"},
+      {"names differ in case only", "", "100%", "F.DLL.REMOVE=new F.dll=current",
+       "f.dll=new f.dll.old=current", "11"},
       // Only a row at exactly "100%" is applied; the step goes on after it.
-      {"99%", "", "99%", {{"f.dll.remove", "new"}}, {}, "01"},
-      {"100 %", "", "100 %", {{"f.dll.remove", "new"}}, {}, "01"},
-      {"server unreachable", "", "Server non disponibile.", {{"f.dll.remove", "new"}}, {}, "01"},
+      {"99%", "", "99%", "f.dll.remove=new", "", "01"},
+      {"100 %", "", "100 %", "f.dll.remove=new", "", "01"},
+      {"server unreachable", "", "Server non disponibile.", "f.dll.remove=new", "", "01"},
       // The first error ends the step where it came: the current file is
       // already the backup.
-      {"nothing received", "", "100%", {{"f.dll", "current"}}, {{"f.dll.old", "current"}}, "00"},
-      {"a failure flagged before", "", "100%", {{"f.dll.remove", "new"}}, {}, "00", vbTrue},
-      {"read-only backup",
-       "",
-       "100%",
-       {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
-       {},
-       "00",
-       vbFalse,
-       "f.dll.old"},
+      {"nothing received", "", "100%", "f.dll=current", "f.dll.old=current", "00"},
+      {"a failure flagged before", "", "100%", "f.dll.remove=new", "", "00", vbTrue},
+      {"read-only backup", "", "100%", "f.dll.remove=new f.dll=current f.dll.old=older", "", "00",
+       vbFalse, "f.dll.old"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Agent a;
-    Files before = c.before, after = c.after.empty() ? c.before : c.after;
+    Files before = F(c.before), after = F(*c.after ? c.after : c.before);
     before["g.dll.remove"] = "g";
     after[c.marks[1] == '1' ? "g.dll" : "g.dll.remove"] = "g";
     Start(a, {Line(c.action, "f.dll"), Line("S", "g.dll")}, {c.percent, "100%"}, before);
@@ -118,16 +97,14 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
 TEST(ApplyTest, ProductExecutableComesBackFromItsBackup) {
   struct Case {
     const char* name;
-    Files before;  // in the agent's folder
-    Files after;
+    const char* before;  // in the agent's folder
+    const char* after;
     VbBool cancel;
   } cases[] = {
-      {"present in another case",
-       {{"orvento.EXE", "product"}, {"OrVento.exe.old", "backup"}},
-       {{"orvento.EXE", "product"}, {"OrVento.exe.old", "backup"}},
-       vbFalse},
-      {"missing", {{"OrVento.exe.old", "backup"}}, {{"OrVento.exe", "backup"}}, vbFalse},
-      {"missing without backup", {}, {}, vbTrue},
+      {"present in another case", "orvento.EXE=product OrVento.exe.old=backup",
+       "orvento.EXE=product OrVento.exe.old=backup", vbFalse},
+      {"missing", "OrVento.exe.old=backup", "OrVento.exe=backup", vbFalse},
+      {"missing without backup", "", "", vbTrue},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,11 +112,11 @@ TEST(ApplyTest, ProductExecutableComesBackFromItsBackup) {
     Start(a, {Line("", "a.dat"), Line("", "b.dat")}, {"100%", "100%"},
           {{"a.dat.remove", "a"}, {"b.dat.remove", "b"}});
     a.fs.Delete(a.AppFolder() + "\\OrVento.exe");
-    for (const auto& [name, content] : c.before) a.fs.Put(a.AppFolder() + "\\" + name, content);
+    for (const auto& [name, content] : F(c.before)) a.fs.Put(a.AppFolder() + "\\" + name, content);
     a.form.StartAzioneSuFile();
     Files after = In(a, a.AppFolder());
     after.erase("OVLiveUpdate.exe.manifest");
-    EXPECT_EQ(after, c.after);
+    EXPECT_EQ(after, F(c.after));
     EXPECT_EQ(G().CancelRequested, c.cancel);
     // Without the product the first row's files are in place but it gets no mark.
     EXPECT_EQ(a.Dest("a.dat"), "a");
