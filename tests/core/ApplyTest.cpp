@@ -52,6 +52,8 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     const char* before;  // in C:\Dest, besides the witness's
     const char* after;   // "": as before
     const char* marks;   // also whether the witness moved in and was registered
+    const char* app = "OrVento.exe=product";  // the agent's folder, besides the manifest
+    const char* appAfter = "";                // "": as before
     VbBool cancelBefore = vbFalse;
     const char* readOnly = nullptr;  // a file of C:\Dest made read-only
   } cases[] = {
@@ -73,9 +75,17 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
       // The first error ends the step where it came: the current file is
       // already the backup.
       {"nothing received", "", "100%", "f.dll=current", "f.dll.old=current", "00"},
-      {"a failure flagged before", "", "100%", "f.dll.remove=new", "", "00", vbTrue},
+      {"a failure flagged before", "", "100%", "f.dll.remove=new", "", "00", "OrVento.exe=product",
+       "", vbTrue},
       {"read-only backup", "", "100%", "f.dll.remove=new f.dll=current f.dll.old=older", "", "00",
-       vbFalse, "f.dll.old"},
+       "OrVento.exe=product", "", vbFalse, "f.dll.old"},
+      // The product's executable comes back from its backup; without either
+      // the row's files are in place but it gets no mark.
+      {"product in another case", "", "100%", "f.dll.remove=new", "f.dll=new", "11",
+       "orvento.EXE=product OrVento.exe.old=backup"},
+      {"product missing", "", "100%", "f.dll.remove=new", "f.dll=new", "11",
+       "OrVento.exe.old=backup", "OrVento.exe=backup"},
+      {"product and backup missing", "", "100%", "f.dll.remove=new", "f.dll=new", "00", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -85,43 +95,17 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     after[c.marks[1] == '1' ? "g.dll" : "g.dll.remove"] = "g";
     Start(a, {Line(c.action, "f.dll"), Line("S", "g.dll")}, {c.percent, "100%"}, before);
     if (c.readOnly) a.fs.SetAttributes(kDest + "\\" + c.readOnly, attrReadOnly);
+    a.fs.Delete(a.AppFolder() + "\\OrVento.exe");
+    for (const auto& [name, content] : F(c.app)) a.fs.Put(a.AppFolder() + "\\" + name, content);
     G().CancelRequested = c.cancelBefore;
     a.form.StartAzioneSuFile();
     EXPECT_EQ(In(a, kDest), after);
+    Files app = In(a, a.AppFolder());
+    app.erase("OVLiveUpdate.exe.manifest");
+    EXPECT_EQ(app, F(*c.appAfter ? c.appAfter : c.app));
     EXPECT_EQ(a.Marks(), c.marks);
     EXPECT_EQ(G().CancelRequested, std::string(c.marks) == "11" ? vbFalse : vbTrue);
     EXPECT_EQ(a.sys.shellCalls.size(), c.marks[1] == '1' ? 1u : 0u);
-  }
-}
-
-TEST(ApplyTest, ProductExecutableComesBackFromItsBackup) {
-  struct Case {
-    const char* name;
-    const char* before;  // in the agent's folder
-    const char* after;
-    VbBool cancel;
-  } cases[] = {
-      {"present in another case", "orvento.EXE=product OrVento.exe.old=backup",
-       "orvento.EXE=product OrVento.exe.old=backup", vbFalse},
-      {"missing", "OrVento.exe.old=backup", "OrVento.exe=backup", vbFalse},
-      {"missing without backup", "", "", vbTrue},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Agent a;
-    Start(a, {Line("", "a.dat"), Line("", "b.dat")}, {"100%", "100%"},
-          {{"a.dat.remove", "a"}, {"b.dat.remove", "b"}});
-    a.fs.Delete(a.AppFolder() + "\\OrVento.exe");
-    for (const auto& [name, content] : F(c.before)) a.fs.Put(a.AppFolder() + "\\" + name, content);
-    a.form.StartAzioneSuFile();
-    Files after = In(a, a.AppFolder());
-    after.erase("OVLiveUpdate.exe.manifest");
-    EXPECT_EQ(after, F(c.after));
-    EXPECT_EQ(G().CancelRequested, c.cancel);
-    // Without the product the first row's files are in place but it gets no mark.
-    EXPECT_EQ(a.Dest("a.dat"), "a");
-    EXPECT_EQ(a.Marks(), c.cancel ? "00" : "11");
-    EXPECT_EQ(a.fs.Has(kDest + "\\b.dat"), !c.cancel);
   }
 }
 
