@@ -110,8 +110,7 @@ fs::path TestFileSystem::Writable(const std::string& path) {
 }
 
 bool TestFileSystem::FileExists(const std::string& path) {
-  if (!Has(path)) return false;
-  return (Attributes(Real(path)) & (attrHidden | attrSystem)) == 0;
+  return Has(path) && (Attributes(Real(path)) & (attrHidden | attrSystem)) == 0;
 }
 
 std::vector<unsigned char> TestFileSystem::ReadAll(const std::string& path) {
@@ -159,14 +158,6 @@ void TestFileSystem::Delete(const std::string& path) {
 unsigned TestFileSystem::GetAttributes(const std::string& path) {
   std::error_code ec;
   return fs::is_directory(Real(path), ec) ? attrDirectory : Attributes(File(path));
-}
-
-void TestFileSystem::Put(const std::string& path, const std::string& bytes) {
-  support::Put(Real(path), bytes);
-}
-
-std::string TestFileSystem::Get(const std::string& path) const {
-  return support::Slurp(Real(path));
 }
 
 bool TestFileSystem::Has(const std::string& path) const {
