@@ -48,7 +48,6 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
       {"no list", nullptr, "", 0, "", "Aggionamento OrVento", 0, false},
       {"empty file", "Updates.upd", "", 0, "", "OV Live Update", 0, true},
       {"records", "Updates.upd", rec + "\r\n" + rec, 0, "", "OV Live Update", 2, true},
-      {"name in capitals", "UPDATES.UPD", rec, 0, "", "OV Live Update", 1, true},
       {"hidden list", "Updates.upd", rec, attrHidden | attrArchive, "", "Aggionamento OrVento", 0,
        false},
       {"a folder, not a file", "Updates.upd", "", attrDirectory, "", "Aggionamento OrVento", 0,
@@ -148,7 +147,6 @@ TEST(ManifestTest, WrittenOnceBesideTheExecutable) {
   } cases[] = {
       {"C:\\Programmi\\OrVento 7", "OVLiveUpdate",
        "C:\\Programmi\\OrVento 7\\OVLiveUpdate.exe.manifest"},
-      {"C:\\", "OVLiveUpdate", "C:\\OVLiveUpdate.exe.manifest"},
       {"C:\\Programmi\\OrVento 7", "X.EXE", "C:\\Programmi\\OrVento 7\\X.EXE.manifest"},
       {"C:\\Nowhere", "OVLiveUpdate", ""},  // no such folder: quietly nothing
   };
