@@ -44,8 +44,6 @@ TEST(TextTest, TwoDecimalsHalvesToEvenWithTheUsersSeparator) {
       {0.125, ".", "0.12"},
       {0.375, ",", "0,38"},
       {0.625, ".", "0.62"},
-      {1.5, ",", "1,5"},
-      {1.999, ".", "2"},
       // Decimal halves of megabytes that doubles cannot hold exactly.
       {1225000 / 1e6, ",", "1,22"},
       {1245000 / 1e6, ".", "1.24"},
