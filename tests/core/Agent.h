@@ -2,7 +2,6 @@
 // test machine as host, the headless window and a scripted transfer.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
