@@ -34,11 +34,8 @@ void Start(Agent& a, const std::vector<std::string>& lines,
 Files In(Agent& a, const std::string& folder) {
   Files files;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(a.fs.Real(folder), ec)) {
-    const std::u8string u = e.path().filename().u8string();
-    const std::string name(u.begin(), u.end());
-    files[name] = a.fs.Get(folder + "\\" + name);
-  }
+  for (const auto& e : std::filesystem::directory_iterator(a.fs.Real(folder), ec))
+    files[e.path().filename().string()] = support::Slurp(e.path());
   return files;
 }
 
