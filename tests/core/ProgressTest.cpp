@@ -42,7 +42,7 @@ TEST_F(ProgressTest, StateTexts) {
       {icResolvingHost, " Verifica disponibilit\xE0 del server."},
       {icRequesting, " Affettuata la richiesta al server."},
       {icError, " Si sono verificati degli errori durante la ricezione dei dati."},
-      {icNone, nullptr},
+      {icResponseReceived, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.state);
