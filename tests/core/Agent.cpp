@@ -6,27 +6,8 @@
 
 namespace ovlu::test {
 
-void ScriptedInet::OpenURL(const std::string& url) {
-  log.push_back("probe " + url);
-  InetControl::OpenURL(url);
-}
-
-void ScriptedInet::SetRequestTimeout(int seconds) {
-  log.push_back("timeout " + std::to_string(seconds));
-  InetControl::SetRequestTimeout(seconds);
-}
-
-void ScriptedInet::SetProtocol(int protocol) {
-  log.push_back("protocol " + std::to_string(protocol));
-  InetControl::SetProtocol(protocol);
-}
-
-void ScriptedInet::Execute(const std::string& url, const std::string& operation) {
-  log.push_back(operation + " " + url);
-  InetControl::Execute(url, operation);
-}
-
 void ScriptedInet::Open(const std::string& url) {
+  log.push_back(url + " " + std::to_string(RequestTimeout()));
   url_ = url;
   answered_ = false;
   sent_ = 0;
@@ -43,22 +24,18 @@ void ScriptedInet::Drive() {
   if (!answered_) {
     answered_ = true;
     const auto it = replies.find(url_);
-    reply_ = it != replies.end() ? it->second : Reply{"not found\n", {}, false, false};
-    std::string head;
-    for (const auto& [name, value] : reply_.headers) head += name + ": " + value + "\r\n";
-    if (!reply_.omitLength && !reply_.headers.count("Content-Length"))
-      head += "Content-Length: " + std::to_string(reply_.body.size()) + "\r\n";
+    reply_ = it != replies.end() ? it->second : Reply{"not found\n", false};
+    const int status = it == replies.end() ? 404 : reply_.fails ? 500 : 200;
     OnRequestSent();
     OnResponse();
-    OnHeaders(it == replies.end() ? 404 : reply_.fails ? 500 : 200, head);
+    OnHeaders(status, "Content-Length: " + std::to_string(reply_.body.size()) + "\r\n");
   }
   if (!WantsBody()) return;
-  const std::size_t end = std::min(reply_.body.size(), reply_.breakAt);
-  const std::size_t n = std::min(end - sent_, Room());
+  const std::size_t n = std::min(reply_.body.size() - sent_, Room());
   OnBody(reinterpret_cast<const unsigned char*>(reply_.body.data()) + sent_, n);
   sent_ += n;
-  if (sent_ == end) {
-    OnEnd(end < reply_.body.size() ? "Connection reset" : "");
+  if (sent_ == reply_.body.size()) {
+    OnEnd("");
     url_.clear();
   }
 }

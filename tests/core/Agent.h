@@ -2,7 +2,6 @@
 // test machine as host, the headless window and a scripted transfer.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -23,21 +22,13 @@ namespace ovlu::test {
 class ScriptedInet : public InetControl {
  public:
   struct Reply {
-    std::string body;
-    std::map<std::string, std::string> headers;  // a Content-Length is added when absent
-    bool omitLength = false;
-    bool fails = false;                     // answers 500
-    std::size_t breakAt = std::size_t(-1);  // the connection breaks after this many bytes
+    std::string body;    // sent with its Content-Length
+    bool fails = false;  // answers 500
   };
-
-  void OpenURL(const std::string& url) override;
-  void SetRequestTimeout(int seconds) override;
-  void SetProtocol(int protocol) override;
-  void Execute(const std::string& url, const std::string& operation) override;
 
   std::map<std::string, Reply> replies;  // by URL
   std::set<std::string> unreachable;     // URLs (servers) that refuse the connection
-  std::vector<std::string> log;          // "probe S", "timeout N", "protocol N", "GET U"
+  std::vector<std::string> log;          // "URL TIMEOUT" of every probe and request
 
  protected:
   void Open(const std::string& url) override;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "tests/core/Agent.h"
 
@@ -10,6 +11,14 @@ namespace ovlu::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
+
+// Files written as "name=content" words.
+Files F(const std::string& words) {
+  Files files;
+  std::istringstream in(words);
+  for (std::string w; in >> w;) files[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
+  return files;
+}
 
 // Starts the agent on a list (no run has read the system directory yet), gives the rows their
 // percentages and puts the received files in C:\Dest.
@@ -25,11 +34,8 @@ void Start(Agent& a, const std::vector<std::string>& lines,
 Files In(Agent& a, const std::string& folder) {
   Files files;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(a.fs.Real(folder), ec)) {
-    const std::u8string u = e.path().filename().u8string();
-    const std::string name(u.begin(), u.end());
-    files[name] = a.fs.Get(folder + "\\" + name);
-  }
+  for (const auto& e : std::filesystem::directory_iterator(a.fs.Real(folder), ec))
+    files[e.path().filename().string()] = support::Slurp(e.path());
   return files;
 }
 
@@ -40,111 +46,63 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     const char* name;
     const char* action;
     const char* percent;
-    Files before;       // in C:\Dest, besides the witness's
-    Files after;        // {}: as before
-    const char* marks;  // also whether the witness moved in and was registered
+    const char* before;  // in C:\Dest, besides the witness's
+    const char* after;   // "": as before
+    const char* marks;   // also whether the witness moved in and was registered
+    const char* app = "OrVento.exe=product";  // the agent's folder, besides the manifest
+    const char* appAfter = "";                // "": as before
     VbBool cancelBefore = vbFalse;
     const char* readOnly = nullptr;  // a file of C:\Dest made read-only
   } cases[] = {
-      {"new file", "", "100%", {{"f.dll.remove", "new"}}, {{"f.dll", "new"}}, "11"},
-      {"replaced file, one generation of backups",
-       "X",
-       "100%",
-       {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       "11"},
-      {"second stage of R",
-       "R",
-       "100%",
-       {{"f.dll.tmp.remove", "new"},
-        {"f.dll", "current"},
-        {"f.dll.tmp", "staged"},
-        {"f.dll.old", "older"},
-        {"f.dll.tmp.old", "oldest"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}, {"f.dll.tmp.old", "staged"}},
-       "11"},
-      {"R for a file not there yet",
-       "R",
-       "100%",
-       {{"f.dll.tmp.remove", "new"}},
-       {{"f.dll", "new"}},
-       "11"},
-      {"lower-case r has no second stage",
-       "r",
-       "100%",
-       {{"f.dll.remove", "new"}, {"f.dll", "current"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       "11"},
-      {"names differ in case only",
-       "",
-       "100%",
-       {{"F.DLL.REMOVE", "new"}, {"F.dll", "current"}},
-       {{"f.dll", "new"}, {"f.dll.old", "current"}},
-       "11"},
+      {"new file", "", "100%", "f.dll.remove=new", "f.dll=new", "11"},
+      {"replaced file, one generation of backups", "X", "100%",
+       "f.dll.remove=new f.dll=current f.dll.old=older", "f.dll=new f.dll.old=current", "11"},
+      {"second stage of R", "R", "100%",
+       "f.dll.tmp.remove=new f.dll=current f.dll.tmp=staged f.dll.old=older f.dll.tmp.old=oldest",
+       "f.dll=new f.dll.old=current f.dll.tmp.old=staged", "11"},
+      {"R for a file not there yet", "R", "100%", "f.dll.tmp.remove=new", "f.dll=new", "11"},
+      {"lower-case r has no second stage", "r", "100%", "f.dll.remove=new f.dll=current",
+       "f.dll=new f.dll.old=current", "11"},
+      {"names differ in case only", "", "100%", "F.DLL.REMOVE=new F.dll=current",
+       "f.dll=new f.dll.old=current", "11"},
       // Only a row at exactly "100%" is applied; the step goes on after it.
-      {"99%", "", "99%", {{"f.dll.remove", "new"}}, {}, "01"},
-      {"100 %", "", "100 %", {{"f.dll.remove", "new"}}, {}, "01"},
-      {"server unreachable", "", "Server non disponibile.", {{"f.dll.remove", "new"}}, {}, "01"},
+      {"99%", "", "99%", "f.dll.remove=new", "", "01"},
+      {"100 %", "", "100 %", "f.dll.remove=new", "", "01"},
+      {"server unreachable", "", "Server non disponibile.", "f.dll.remove=new", "", "01"},
       // The first error ends the step where it came: the current file is
       // already the backup.
-      {"nothing received", "", "100%", {{"f.dll", "current"}}, {{"f.dll.old", "current"}}, "00"},
-      {"a failure flagged before", "", "100%", {{"f.dll.remove", "new"}}, {}, "00", vbTrue},
-      {"read-only backup",
-       "",
-       "100%",
-       {{"f.dll.remove", "new"}, {"f.dll", "current"}, {"f.dll.old", "older"}},
-       {},
-       "00",
-       vbFalse,
-       "f.dll.old"},
+      {"nothing received", "", "100%", "f.dll=current", "f.dll.old=current", "00"},
+      {"a failure flagged before", "", "100%", "f.dll.remove=new", "", "00", "OrVento.exe=product",
+       "", vbTrue},
+      {"read-only backup", "", "100%", "f.dll.remove=new f.dll=current f.dll.old=older", "", "00",
+       "OrVento.exe=product", "", vbFalse, "f.dll.old"},
+      // The product's executable comes back from its backup; without either
+      // the row's files are in place but it gets no mark.
+      {"product in another case", "", "100%", "f.dll.remove=new", "f.dll=new", "11",
+       "orvento.EXE=product OrVento.exe.old=backup"},
+      {"product missing", "", "100%", "f.dll.remove=new", "f.dll=new", "11",
+       "OrVento.exe.old=backup", "OrVento.exe=backup"},
+      {"product and backup missing", "", "100%", "f.dll.remove=new", "f.dll=new", "00", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Agent a;
-    Files before = c.before, after = c.after.empty() ? c.before : c.after;
+    Files before = F(c.before), after = F(*c.after ? c.after : c.before);
     before["g.dll.remove"] = "g";
     after[c.marks[1] == '1' ? "g.dll" : "g.dll.remove"] = "g";
     Start(a, {Line(c.action, "f.dll"), Line("S", "g.dll")}, {c.percent, "100%"}, before);
     if (c.readOnly) a.fs.SetAttributes(kDest + "\\" + c.readOnly, attrReadOnly);
+    a.fs.Delete(a.AppFolder() + "\\OrVento.exe");
+    for (const auto& [name, content] : F(c.app)) a.fs.Put(a.AppFolder() + "\\" + name, content);
     G().CancelRequested = c.cancelBefore;
     a.form.StartAzioneSuFile();
     EXPECT_EQ(In(a, kDest), after);
+    Files app = In(a, a.AppFolder());
+    app.erase("OVLiveUpdate.exe.manifest");
+    EXPECT_EQ(app, F(*c.appAfter ? c.appAfter : c.app));
     EXPECT_EQ(a.Marks(), c.marks);
     EXPECT_EQ(G().CancelRequested, std::string(c.marks) == "11" ? vbFalse : vbTrue);
     EXPECT_EQ(a.sys.shellCalls.size(), c.marks[1] == '1' ? 1u : 0u);
-  }
-}
-
-TEST(ApplyTest, ProductExecutableComesBackFromItsBackup) {
-  struct Case {
-    const char* name;
-    Files before;  // in the agent's folder
-    Files after;
-    VbBool cancel;
-  } cases[] = {
-      {"present in another case",
-       {{"orvento.EXE", "product"}, {"OrVento.exe.old", "backup"}},
-       {{"orvento.EXE", "product"}, {"OrVento.exe.old", "backup"}},
-       vbFalse},
-      {"missing", {{"OrVento.exe.old", "backup"}}, {{"OrVento.exe", "backup"}}, vbFalse},
-      {"missing without backup", {}, {}, vbTrue},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Agent a;
-    Start(a, {Line("", "a.dat"), Line("", "b.dat")}, {"100%", "100%"},
-          {{"a.dat.remove", "a"}, {"b.dat.remove", "b"}});
-    a.fs.Delete(a.AppFolder() + "\\OrVento.exe");
-    for (const auto& [name, content] : c.before) a.fs.Put(a.AppFolder() + "\\" + name, content);
-    a.form.StartAzioneSuFile();
-    Files after = In(a, a.AppFolder());
-    after.erase("OVLiveUpdate.exe.manifest");
-    EXPECT_EQ(after, c.after);
-    EXPECT_EQ(G().CancelRequested, c.cancel);
-    // Without the product the first row's files are in place but it gets no mark.
-    EXPECT_EQ(a.Dest("a.dat"), "a");
-    EXPECT_EQ(a.Marks(), c.cancel ? "00" : "11");
-    EXPECT_EQ(a.fs.Has(kDest + "\\b.dat"), !c.cancel);
   }
 }
 

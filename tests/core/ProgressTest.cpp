@@ -13,16 +13,15 @@ namespace {
 class ProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    agent.WriteList({"<v-S><s-http://srv/u/a.dll><APPPATH-\\a.dll>"});
-    ASSERT_TRUE(agent.Start());
+    ASSERT_TRUE(agent.Start({"<v-S><s-http://srv/u/a.dll><APPPATH-\\a.dll>"}));
     form.CurrentRow = 1;
     form.DownloadPath = agent.AppFolder() + "\\a.dll.remove";
     // The tests below drive the request themselves.
     w.onPump = nullptr;
   }
-  // Requests a reply and waits until its completion has read it.
-  void Complete(const ScriptedInet::Reply& reply) {
-    agent.inet.replies["http://srv/u/a.dll"] = reply;
+  // Requests a body and waits until its completion has read it.
+  void Complete(const std::string& body) {
+    agent.inet.replies["http://srv/u/a.dll"].body = body;
     agent.inet.Execute("http://srv/u/a.dll", "GET");
     do agent.inet.Poll();
     while (agent.inet.StillExecuting());
@@ -43,17 +42,17 @@ TEST_F(ProgressTest, StateTexts) {
       {icResolvingHost, " Verifica disponibilit\xE0 del server."},
       {icRequesting, " Affettuata la richiesta al server."},
       {icError, " Si sono verificati degli errori durante la ricezione dei dati."},
-      {icNone, nullptr},
+      {icResponseReceived, nullptr},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
     G().CancelRequested = vbFalse;
     w.SetCaption(Control::LblMesg, "before");
     w.SetSubItem(1, 2, "7%");
     form.Inet1_StateChanged(c.state);
-    EXPECT_EQ(w.Caption(Control::LblMesg), c.text ? c.text : "before") << c.state;
-    EXPECT_EQ(w.SubItem(1, 2), c.state == icResolvingHost ? "Server non disponibile." : "7%")
-        << c.state;
-    EXPECT_EQ(G().CancelRequested, c.state == icError ? vbTrue : vbFalse) << c.state;
+    EXPECT_EQ(w.Caption(Control::LblMesg), c.text ? c.text : "before");
+    EXPECT_EQ(w.SubItem(1, 2), c.state == icResolvingHost ? "Server non disponibile." : "7%");
+    EXPECT_EQ(G().CancelRequested, c.state == icError ? vbTrue : vbFalse);
   }
 }
 
@@ -62,24 +61,22 @@ TEST_F(ProgressTest, SizesInDecimalMegabytesWithTheUsersSeparator) {
   G().RemainingTimeText = "Tempo restante: 12 sec ";
   // An older, longer file under the same name leaves no tail behind.
   agent.fs.Put(form.DownloadPath, std::string(1300000, 'x'));
-  ScriptedInet::Reply reply;
-  reply.body = std::string(1234567, 'b');
-  Complete(reply);
+  const std::string body(1234567, 'b');
+  Complete(body);
   EXPECT_EQ(w.Caption(Control::LabelFS), "1,23 Mb");
   const auto& st = History(Control::LabelST);
   ASSERT_EQ(st.size(), 1207u);  // the first text and one per chunk
   EXPECT_EQ(st[0], "0 bytes di 1234567 bytes");
   EXPECT_EQ(st[489], "Tempo restante: 12 sec (0,5 MB di 1,23 MB)");  // 500736 bytes
   EXPECT_EQ(st.back(), "Tempo restante: 12 sec (1,23 MB di 1,23 MB)");
-  EXPECT_EQ(agent.fs.Get(form.DownloadPath), reply.body);
+  EXPECT_EQ(agent.fs.Get(form.DownloadPath), body);
 }
 
 TEST_F(ProgressTest, BytesAreCountedForTheTimerUpToThirtyTwoBits) {
-  ScriptedInet::Reply reply;
-  reply.body = std::string(5120, 'c');
+  const std::string body(5120, 'c');
   // One tick per chunk: the estimates follow the bytes of the last tick.
   w.onPump = [&] { w.Tick(Control::Timer1); };
-  Complete(reply);
+  Complete(body);
   // First tick: 2048 bytes counted, 4096 of 5120 left.
   EXPECT_EQ(History(Control::Label3).front(), "Tempo previsto: 2 sec");  // 2.5 to even
   EXPECT_EQ(History(Control::LabelST).at(2), "Tempo restante: 2 sec (0 MB di 0.01 MB)");
@@ -92,7 +89,7 @@ TEST_F(ProgressTest, BytesAreCountedForTheTimerUpToThirtyTwoBits) {
   w.onPump = [&] {
     if (++pumps == 1) G().BytesSinceTick = INT_MAX - 2048;
   };
-  Complete(reply);
+  Complete(body);
   EXPECT_EQ(agent.fs.Get(form.DownloadPath).size(), 4096u);
   EXPECT_EQ(G().CancelRequested, vbTrue);
   EXPECT_EQ(G().BytesSinceTick, INT_MAX);

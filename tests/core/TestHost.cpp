@@ -18,16 +18,12 @@ fs::path OnDisk(const std::string& ansi) {
   const std::string utf8 = AnsiToUtf8(ansi);
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
-std::string AnsiName(const fs::path& real) {
-  const std::u8string utf8 = real.filename().u8string();
+std::string Ansi(const std::u8string& utf8) {
   return Utf8ToAnsi(std::string(utf8.begin(), utf8.end()));
 }
 
 // Attributes belong to the file, whatever spelling reached it.
-std::string Key(const fs::path& real) {
-  const std::u8string utf8 = real.generic_u8string();
-  return LCase(Utf8ToAnsi(std::string(utf8.begin(), utf8.end())));
-}
+std::string Key(const fs::path& real) { return LCase(Ansi(real.generic_u8string())); }
 
 bool IsFile(const fs::path& real) {
   std::error_code ec;
@@ -76,7 +72,7 @@ fs::path TestFileSystem::Real(const std::string& windowsPath) const {
     std::error_code ec;
     if (!fs::exists(next, ec) && fs::is_directory(real, ec)) {
       for (const auto& entry : fs::directory_iterator(real, ec)) {
-        if (LCase(AnsiName(entry.path())) == LCase(part)) {
+        if (LCase(Ansi(entry.path().filename().u8string())) == LCase(part)) {
           next = entry.path();
           break;
         }
@@ -110,8 +106,7 @@ fs::path TestFileSystem::Writable(const std::string& path) {
 }
 
 bool TestFileSystem::FileExists(const std::string& path) {
-  if (!Has(path)) return false;
-  return (Attributes(Real(path)) & (attrHidden | attrSystem)) == 0;
+  return Has(path) && (Attributes(Real(path)) & (attrHidden | attrSystem)) == 0;
 }
 
 std::vector<unsigned char> TestFileSystem::ReadAll(const std::string& path) {
@@ -159,14 +154,6 @@ void TestFileSystem::Delete(const std::string& path) {
 unsigned TestFileSystem::GetAttributes(const std::string& path) {
   std::error_code ec;
   return fs::is_directory(Real(path), ec) ? attrDirectory : Attributes(File(path));
-}
-
-void TestFileSystem::Put(const std::string& path, const std::string& bytes) {
-  support::Put(Real(path), bytes);
-}
-
-std::string TestFileSystem::Get(const std::string& path) const {
-  return support::Slurp(Real(path));
 }
 
 bool TestFileSystem::Has(const std::string& path) const {

@@ -45,9 +45,9 @@ class TestFileSystem : public FileSystem {
   // The real path of a Windows path; existing names match without regard to case.
   std::filesystem::path Real(const std::string& windowsPath) const;
   // Test helpers on the real files behind Windows paths.
-  void Put(const std::string& path, const std::string& bytes);
-  std::string Get(const std::string& path) const;  // "" when missing
-  bool Has(const std::string& path) const;         // a file, whatever its attributes
+  void Put(const std::string& path, const std::string& bytes) { support::Put(Real(path), bytes); }
+  std::string Get(const std::string& path) const { return support::Slurp(Real(path)); }  // or ""
+  bool Has(const std::string& path) const;  // a file, whatever its attributes
   void MakeFolder(const std::string& path) { std::filesystem::create_directories(Real(path)); }
 
  private:
