@@ -241,9 +241,10 @@ TEST(PosixSystemTest, FoldersFromTheEnvironment) {
   };
   for (const auto& [windir, size, result, text] : system) {
     ScopedEnv env("windir", windir);
-    char buffer[256] = "untouched";
-    EXPECT_EQ(sys.GetSystemDirectory(buffer, size), result) << size;
-    EXPECT_EQ(std::string(buffer), text) << size;
+    // "#" after the NUL: a copy without its own NUL shows.
+    std::string buffer = std::string("untouched", 10) + std::string(246, '#');
+    EXPECT_EQ(sys.GetSystemDirectory(buffer.data(), size), result) << size;
+    EXPECT_EQ(std::string(buffer.c_str()), text) << size;
   }
 
   int n = 0;
