@@ -104,31 +104,33 @@ TEST(RunFailureTest, FailedFilesKeepTheListForAnotherRun) {
   struct Case {
     const char* name;
     std::size_t sizeB;
-    bool fails, unreachable;  // c.dat's request fails, the server's name is not found
+    const char* fails;  // the file whose request fails, or nullptr
+    bool unreachable;   // the server's name is not found
     std::size_t requests;
     std::vector<std::string> rows;
   } cases[] = {
+      {"error state midway", 4000, "b.dat", false, 6, {"100%:1", "0%:0", "100%:1"}},
       // The error state's flag outlasts the downloads: nothing is applied.
-      {"error state", 4000, true, false, 6, {"100%:0", "100%:0", "0%:0"}},
+      {"error state last", 4000, "c.dat", false, 6, {"100%:0", "100%:0", "0%:0"}},
       // The name lookup alone marks the row.
-      {"unreachable", 4000, false, true, 1, {"Server non disponibile.:0", ":0", ":0"}},
+      {"unreachable", 4000, nullptr, true, 1, {"Server non disponibile.:0", ":0", ":0"}},
       // A record without a source ends the downloads.
-      {"no source", kNoSource, false, false, 2, {"100%:1", ":0", ":0"}},
+      {"no source", kNoSource, nullptr, false, 2, {"100%:1", ":0", ":0"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b;
     b.Start({{"", "a.dll", 4000}, {"", "b.dat", c.sizeB}, {"", "c.dat", 2000}});
-    b.a.inet.replies["http://srv/u/c.dat"].fails = c.fails;
+    if (c.fails) b.a.inet.replies["http://srv/u/" + std::string(c.fails)].fails = true;
     if (c.unreachable) b.a.inet.unreachable.insert("http://srv");
     ASSERT_TRUE(b.a.Go());
     EXPECT_EQ(b.Requests(), c.requests);
     EXPECT_EQ(b.Rows(), c.rows);
-    EXPECT_FALSE(b.a.fs.Has(kDest + "\\c.dat"));
+    EXPECT_FALSE(b.a.fs.Has(kDest + "\\b.dat"));
     const auto& texts = b.w.captionHistory[Control::LblMesg];
     EXPECT_EQ(std::count(texts.begin(), texts.end(),
                          " Si sono verificati degli errori durante la ricezione dei dati."),
-              c.fails);
+              c.fails != nullptr);
     b.ExpectOutcome(false);
 
     // Another click asks again and repeats the whole run.
