@@ -16,8 +16,8 @@ void ScriptedInet::Open(const std::string& url) {
 void ScriptedInet::Drive() {
   if (url_.empty()) return;
   if (unreachable.count(url_)) {
-    OnConnecting();
-    OnEnd("Cannot connect");
+    OnResolving();
+    OnEnd("Cannot resolve the name");
     url_.clear();
     return;
   }

@@ -18,7 +18,7 @@ namespace ovlu::test {
 // run's own logic: the states, redirects, time-out and end of a body come
 // from the same InetControl as on every platform, so the script cannot
 // drift from the real controls. Every URL answers at once; a URL without a
-// reply answers 404, and a server in unreachable refuses the connection.
+// reply answers 404, and the name of a server in unreachable is not found.
 class ScriptedInet : public InetControl {
  public:
   struct Reply {
@@ -27,7 +27,7 @@ class ScriptedInet : public InetControl {
   };
 
   std::map<std::string, Reply> replies;  // by URL
-  std::set<std::string> unreachable;     // URLs (servers) that refuse the connection
+  std::set<std::string> unreachable;     // URLs (servers) whose name is not found
   std::vector<std::string> log;          // "URL TIMEOUT" of every probe and request
 
  protected:

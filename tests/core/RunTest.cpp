@@ -3,6 +3,8 @@
 // breaking off by closing the program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/core/Agent.h"
 #include "tests/support/TestSupport.h"
 
@@ -62,25 +64,14 @@ struct Bench {
 
 class RunTest : public ::testing::Test, protected Bench {};
 
-TEST_F(RunTest, NoToTheQuestionStartsNothingAndClosingThenAsksNothing) {
-  Start({{"S", "a.dll", 100}});
-  w.answers = {vbNo};
-  ASSERT_TRUE(a.Go());
-  ASSERT_EQ(w.boxes.size(), 1u);
-  EXPECT_EQ(w.boxes[0].text, "Avviare l'aggiornamento di OrVento?");
-  EXPECT_EQ(w.boxes[0].flags, 68);
-  EXPECT_TRUE(w.pointerHistory.empty());
-  EXPECT_TRUE(a.inet.log.empty());
-  EXPECT_THROW(w.Click(Control::CmdChiudi), ProcessEnded);
-  EXPECT_EQ(w.boxes.size(), 1u);
-  EXPECT_FALSE(w.Loaded());
-  EXPECT_TRUE(a.fs.Has(a.ListPath()));
-}
-
 TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
   Start({{"S", "a.dll", 3000}, {"R", "b.dat", 1024}, {"", "c.txt", 10}});
   a.sys.systemDirectory = "D:\\System";
+  // No to the question starts nothing; the next click asks again.
+  w.answers = {vbNo, vbYes};
   ASSERT_TRUE(a.Go());
+  ASSERT_TRUE(a.Go());
+  EXPECT_EQ(w.boxes.at(1).flags, 68);
   ASSERT_EQ(a.sys.shellCalls.size(), 1u);
   EXPECT_EQ(a.sys.shellCalls[0].file, "D:\\System\\regsvr32.exe");
 
@@ -89,38 +80,56 @@ TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
                                                   "http://srv 40", "http://srv/u/b.dat 40",
                                                   "http://srv 40", "http://srv/u/c.txt 40"}));
   EXPECT_EQ(Rows(), (std::vector<std::string>{"100%:1", "100%:1", "100%:1"}));
+  // The first probe's states as the user reads them; a received answer shows nothing.
+  const auto& texts = w.captionHistory[Control::LblMesg];
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 9),
+            (std::vector<std::string>{" Verifica disponibilit\xE0 del server.",
+                                      " Server contattato.", " Connessione in corso.",
+                                      " Connesso al server.", " Affettuata la richiesta al server.",
+                                      " Attesa di risposta dal server.", " Ricezione i dati.",
+                                      " Disconnessione in corso.", " Disconnesso dal server."}));
   for (const char* name : {"a.dll", "b.dat", "c.txt"}) EXPECT_EQ(a.Dest(name), Body(name)) << name;
 
   ExpectOutcome(true);
   EXPECT_EQ(w.captionHistory[Control::CmdChiudi],
             (std::vector<std::string>{"&Annulla", "&Chiudi"}));
   EXPECT_EQ(w.pointerHistory, (std::vector<int>{vbHourglass, vbDefault}));
+  // Once idle, Chiudi ends the program without a question.
+  EXPECT_THROW(w.Click(Control::CmdChiudi), ProcessEnded);
+  EXPECT_EQ(w.boxes.size(), 2u);
 }
 
 TEST(RunFailureTest, FailedFilesKeepTheListForAnotherRun) {
   struct Case {
     const char* name;
     std::size_t sizeB;
-    bool fails, unreachable;  // b.dat's request fails, the server's probe fails
+    const char* fails;  // the file whose request fails, or nullptr
+    bool unreachable;   // the server's name is not found
     std::size_t requests;
     std::vector<std::string> rows;
   } cases[] = {
-      {"error state", 4000, true, false, 6, {"100%:1", "0%:0", "100%:1"}},
-      // The probe's name lookup marks the row before the connection fails.
-      {"unreachable", 4000, false, true, 1, {"Server non disponibile.:0", ":0", ":0"}},
+      {"error state midway", 4000, "b.dat", false, 6, {"100%:1", "0%:0", "100%:1"}},
+      // The error state's flag outlasts the downloads: nothing is applied.
+      {"error state last", 4000, "c.dat", false, 6, {"100%:0", "100%:0", "0%:0"}},
+      // The name lookup alone marks the row.
+      {"unreachable", 4000, nullptr, true, 1, {"Server non disponibile.:0", ":0", ":0"}},
       // A record without a source ends the downloads.
-      {"no source", kNoSource, false, false, 2, {"100%:1", ":0", ":0"}},
+      {"no source", kNoSource, nullptr, false, 2, {"100%:1", ":0", ":0"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b;
     b.Start({{"", "a.dll", 4000}, {"", "b.dat", c.sizeB}, {"", "c.dat", 2000}});
-    b.a.inet.replies["http://srv/u/b.dat"].fails = c.fails;
+    if (c.fails) b.a.inet.replies["http://srv/u/" + std::string(c.fails)].fails = true;
     if (c.unreachable) b.a.inet.unreachable.insert("http://srv");
     ASSERT_TRUE(b.a.Go());
     EXPECT_EQ(b.Requests(), c.requests);
     EXPECT_EQ(b.Rows(), c.rows);
     EXPECT_FALSE(b.a.fs.Has(kDest + "\\b.dat"));
+    const auto& texts = b.w.captionHistory[Control::LblMesg];
+    EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                         " Si sono verificati degli errori durante la ricezione dei dati."),
+              c.fails != nullptr);
     b.ExpectOutcome(false);
 
     // Another click asks again and repeats the whole run.
@@ -168,7 +177,6 @@ TEST(RunCloseTest, ClicksDuringTheRun) {
       EXPECT_FALSE(b.w.Loaded());
       EXPECT_TRUE(b.a.fs.Has(b.a.ListPath()));
       EXPECT_EQ(b.a.Dest("a.dll.remove"), b.Body("a.dll").substr(0, 1024));
-      EXPECT_FALSE(b.a.fs.Has(kDest + "\\a.dll"));
       EXPECT_EQ(G().CancelRequested, vbTrue);
     } else {
       b.ExpectOutcome(true);

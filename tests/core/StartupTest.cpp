@@ -76,8 +76,6 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     EXPECT_EQ(w.Caption(Control::LabelTitle), c.title);
     EXPECT_EQ(w.Enabled(Control::cmdGET), c.rows > 0);
     EXPECT_EQ(w.RowCount(), c.rows);
-    EXPECT_EQ(G().UpdateItems.Sized(), c.rows > 0);
-    EXPECT_EQ(G().UpdateListPath, c.listFound ? a.ListPath() : "");
     // The environment is read and the bar coloured only when there is a list.
     EXPECT_EQ(G().EnvWindir, c.listFound ? "C:\\Windows" : "");
     EXPECT_EQ(w.showCount, 1);
