@@ -162,10 +162,8 @@ TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
   EXPECT_EQ(w.LoadImageA("BBB", IMAGE_ICON_, 32, 32, LR_SHARED_), 0);     // no such icon
   // To, message, wParam, lParam and the answer.
   const std::tuple<Control, unsigned, std::uintptr_t, std::intptr_t, std::intptr_t> cases[] = {
-      {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0},
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0, LVS_EX_FULLROWSELECT_, 0},
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0x1, 0x21, LVS_EX_FULLROWSELECT_},  // masked
-      {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0x21},
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, LVS_EX_FULLROWSELECT_, 0, 0x21},
       {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0x1},
       {FileList, PBM_SETBARCOLOR_, 0, navy, 0},  // not a bar: nothing
