@@ -22,7 +22,7 @@ namespace {
 using enum Control;
 using WindowContract = WindowTest;
 
-TEST_F(WindowContract, LoadGivesTheDesignState) {
+TEST_F(WindowContract, LoadGivesTheDesignStateAndPlaces) {
   for (int i = 0; i <= static_cast<int>(ImageList1); ++i) {
     const auto c = static_cast<Control>(i);
     SCOPED_TRACE(ControlName(c));
@@ -40,10 +40,8 @@ TEST_F(WindowContract, LoadGivesTheDesignState) {
   for (int column = 1; column <= 4; ++column)
     EXPECT_EQ(w.ColumnWidth(column), kFileListColumns[column - 1].twips);
   EXPECT_EQ(w.SelectedRow(), 0);
-}
-
-TEST_F(WindowContract, ControlsSitAtTheirDesignPlaceInPixels) {
-  // 15 twips to the pixel at 96 dots per inch.
+  // Where the controls sit, in pixels: 15 twips to the pixel at 96 dots per
+  // inch.
   const std::pair<Control, std::array<int, 4>> cases[] = {
       {MainForm, {0, 0, 536, 378}},        {Picture1, {4, 3, 130, 364}},
       {LblMesg, {4, 178, 126, 67}},        {LabelTitle, {151, 16, 371, 31}},
