@@ -153,7 +153,6 @@ TEST_F(WindowContract, WhatIsWrittenIsReadBackAndDrawnOnceEventsRun) {
 }
 
 TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
-  const std::intptr_t pale = 240 + 256 * 240 + 65536 * 255, navy = 32 + 256 * 43 + 65536 * 136;
   const Handle icon = w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_);
   EXPECT_NE(icon, 0);
   EXPECT_EQ(w.LoadImageA("AAA", IMAGE_ICON_, 32, 32, LR_SHARED_), icon);  // shared
@@ -164,11 +163,11 @@ TEST_F(WindowContract, WindowMessagesAnswerWithThePreviousState) {
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, 0x1, 0x21, LVS_EX_FULLROWSELECT_},  // masked
       {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, LVS_EX_FULLROWSELECT_, 0, 0x21},
       {FileList, LVM_GETEXTENDEDLISTVIEWSTYLE_, 0, 0, 0x1},
-      {FileList, PBM_SETBARCOLOR_, 0, navy, 0},  // not a bar: nothing
-      {ProgressBar1, PBM_SETBKCOLOR_, 0, pale, kDefaultColour},
-      {ProgressBar1, PBM_SETBKCOLOR_, 0, pale, pale},
-      {ProgressBar1, PBM_SETBARCOLOR_, 0, navy, kDefaultColour},
-      {ProgressBar1, PBM_SETBARCOLOR_, 0, kDefaultColour, navy},
+      {FileList, PBM_SETBARCOLOR_, 0, kNavy, 0},  // not a bar: nothing
+      {ProgressBar1, PBM_SETBKCOLOR_, 0, kPale, kDefaultColour},
+      {ProgressBar1, PBM_SETBKCOLOR_, 0, kPale, kPale},
+      {ProgressBar1, PBM_SETBARCOLOR_, 0, kNavy, kDefaultColour},
+      {ProgressBar1, PBM_SETBARCOLOR_, 0, kDefaultColour, kNavy},
       {MainForm, WM_SETICON_, ICON_BIG_, icon, 0},
       {MainForm, WM_SETICON_, ICON_BIG_, icon, icon},
       {MainForm, WM_SETICON_, ICON_SMALL_, 0, 0},

@@ -138,10 +138,9 @@ TEST_F(QtWindowTest, FullRowSelectionAndBarColoursFollowTheMessages) {
   // The bar's colours come only from the two messages.
   QWidget* bar = W(ProgressBar1);
   const QColor themeBar = bar->palette().color(QPalette::Highlight);
-  const std::intptr_t navy = 32 + 256 * 43 + 65536 * 136, pale = 240 + 256 * 240 + 65536 * 255;
-  Send(ProgressBar1, PBM_SETBKCOLOR_, 0, pale);
+  Send(ProgressBar1, PBM_SETBKCOLOR_, 0, contract::kPale);
   EXPECT_EQ(bar->palette().color(QPalette::Highlight), themeBar);  // the background alone
-  Send(ProgressBar1, PBM_SETBARCOLOR_, 0, navy);
+  Send(ProgressBar1, PBM_SETBARCOLOR_, 0, contract::kNavy);
   // On screen: dark bar on the left half, pale background on the right.
   w.SetProgressValue(50);
   w.DoEvents();
