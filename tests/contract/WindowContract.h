@@ -17,6 +17,9 @@
 
 namespace ovlu::contract {
 
+// The bar's colours the agent sends, as the messages carry them (0x00BBGGRR).
+constexpr std::intptr_t kPale = 240 + 256 * 240 + 65536 * 255, kNavy = 32 + 256 * 43 + 65536 * 136;
+
 // Stands for the agent's main form: counts the events the window hands over.
 struct CountingEvents : FormEvents {
   int activate = 0, get = 0, chiudi = 0, closeBox = 0, timer1 = 0, timeOut = 0;

@@ -16,7 +16,9 @@
 namespace ovlu::win {
 namespace {
 
-HWND H(const Win32Window& w, Control c) { return reinterpret_cast<HWND>(w.WindowHandle(c)); }
+using enum Control;
+
+HWND H(const Window& w, Control c) { return reinterpret_cast<HWND>(w.WindowHandle(c)); }
 
 // Text of a list cell (row from 0), or with sub < 0 the row's image index.
 std::string Cell(HWND list, int row, int sub) {
@@ -37,17 +39,17 @@ struct Win32Rig : contract::RigOf<Win32Window> {
     // A disabled button takes no clicks from the mouse.
     if (::IsWindowEnabled(Of(button))) ::PostMessageA(Of(button), BM_CLICK, 0, 0);
   }
-  void CloseBox() override { ::PostMessageA(Of(Control::MainForm), WM_SYSCOMMAND, SC_CLOSE, 0); }
+  void CloseBox() override { ::PostMessageA(Of(MainForm), WM_SYSCOMMAND, SC_CLOSE, 0); }
   std::string Drawn(Control c) override {
     char text[512] = {};
     ::GetWindowTextA(Of(c), text, sizeof text);
     return text;
   }
   std::string DrawnCell(int row, int subItem) override {
-    return Cell(Of(Control::FileList), row - 1, subItem);
+    return Cell(Of(FileList), row - 1, subItem);
   }
   double DrawnBar() override {
-    HWND bar = Of(Control::ProgressBar1);
+    HWND bar = Of(ProgressBar1);
     const auto high = ::SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
     const auto low = ::SendMessageA(bar, PBM_GETRANGE, TRUE, 0);
     return double(::SendMessageA(bar, PBM_GETPOS, 0, 0) - low) / double(high - low);
@@ -56,36 +58,34 @@ struct Win32Rig : contract::RigOf<Win32Window> {
     RECT r;
     ::GetWindowRect(Of(c), &r);
     ::MapWindowPoints(nullptr, Of(DesignOf(c)->container), reinterpret_cast<POINT*>(&r), 2);
-    if (c == Control::MainForm) ::GetClientRect(Of(c), &r);  // the form: its client area
+    if (c == MainForm) ::GetClientRect(Of(c), &r);  // the form: its client area
     return std::array<int, 4>{r.left, r.top, r.right - r.left, r.bottom - r.top};
   }
 };
 
-class WindowTest : public contract::WindowTest {
- protected:
-  Win32Window& window = static_cast<Win32Rig&>(*rig).w;
-};
+using contract::WindowTest;
 
 TEST_F(WindowTest, FixedBorderListAboveItsLabelBannerAndIconGroup) {
-  ASSERT_EQ(window.DpiX(), 96) << "expected values are for 96 dpi";
-  EXPECT_EQ(::GetWindowLongA(H(window, Control::MainForm), GWL_STYLE) & WS_THICKFRAME, 0);
+  const Win32Window& win = static_cast<Win32Rig&>(*rig).w;
+  ASSERT_EQ(win.DpiX(), 96) << "expected values are for 96 dpi";
+  EXPECT_EQ(::GetWindowLongA(H(w, MainForm), GWL_STYLE) & WS_THICKFRAME, 0);
   // LabelStatus1 lies beneath the list, which would otherwise be covered.
   bool below = false;
-  for (HWND h = H(window, Control::FileList); h != nullptr; h = ::GetWindow(h, GW_HWNDNEXT))
-    below = below || h == H(window, Control::LabelStatus1);
+  for (HWND h = H(w, FileList); h != nullptr; h = ::GetWindow(h, GW_HWNDNEXT))
+    below = below || h == H(w, LabelStatus1);
   EXPECT_TRUE(below);
-  EXPECT_TRUE(window.BannerLoaded());
+  EXPECT_TRUE(win.BannerLoaded());
   EXPECT_NE(::FindResourceA(nullptr, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_GROUP_ICON)),
             nullptr);
 }
 
 TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
-  HWND list = H(window, Control::FileList), bar = H(window, Control::ProgressBar1);
-  window.AddRow("Applicazione");
-  window.AddRow("Componente");
+  HWND list = H(w, FileList), bar = H(w, ProgressBar1);
+  w.AddRow("Applicazione");
+  w.AddRow("Componente");
   // Widths in pixels, which only report columns have.
-  window.SetColumnWidth(2, 0);
-  window.SetColumnWidth(3, 2600);
+  w.SetColumnWidth(2, 0);
+  w.SetColumnWidth(3, 2600);
   EXPECT_EQ(::SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), 0);
   EXPECT_EQ(::SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 173);
 
@@ -93,23 +93,23 @@ TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
   LVITEMA pick{};
   pick.stateMask = pick.state = LVIS_SELECTED;
   ::SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&pick));
-  EXPECT_EQ(window.SelectedRow(), 1);
+  EXPECT_EQ(w.SelectedRow(), 1);
 
   // The check mark: image 1 of the agent is index 0 of the image list.
-  window.BindSmallIcons();
+  w.BindSmallIcons();
   EXPECT_EQ(::SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0),
-            LRESULT(window.WindowHandle(Control::ImageList1)));
-  window.SetRowSmallIcon(2, 1);
+            LRESULT(w.WindowHandle(ImageList1)));
+  w.SetRowSmallIcon(2, 1);
   EXPECT_EQ(Cell(list, 1, -1), "0");
   EXPECT_LT(std::stoi(Cell(list, 0, -1)), 0);
 
   // Full-row selection and the bar's colours, sent through the window,
   // reach the controls themselves.
   const std::tuple<Control, unsigned, LPARAM> sent[] = {
-      {Control::FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, LVS_EX_FULLROWSELECT_},
-      {Control::ProgressBar1, PBM_SETBKCOLOR_, RGB(240, 240, 255)},
-      {Control::ProgressBar1, PBM_SETBARCOLOR_, RGB(32, 43, 136)}};
-  for (auto [to, msg, value] : sent) window.SendMessageA(window.WindowHandle(to), msg, 0, value);
+      {FileList, LVM_SETEXTENDEDLISTVIEWSTYLE_, LVS_EX_FULLROWSELECT_},
+      {ProgressBar1, PBM_SETBKCOLOR_, RGB(240, 240, 255)},
+      {ProgressBar1, PBM_SETBARCOLOR_, RGB(32, 43, 136)}};
+  for (auto [to, msg, value] : sent) w.SendMessageA(w.WindowHandle(to), msg, 0, value);
   EXPECT_TRUE(::SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT);
   EXPECT_EQ(::SendMessageA(bar, PBM_SETBKCOLOR, 0, 0), RGB(240, 240, 255));
   EXPECT_EQ(::SendMessageA(bar, PBM_SETBARCOLOR, 0, 0), RGB(32, 43, 136));
@@ -119,18 +119,17 @@ TEST_F(WindowTest, ListRowsColumnsIconsAndBarColours) {
 // included: whatever window answers WM_SETCURSOR, the pointer stays.
 TEST_F(WindowTest, TheHourglassCoversEveryWindow) {
   HWND other = ::CreateWindowExA(0, "#32770", "box", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
-                                 H(window, Control::MainForm), nullptr, nullptr, nullptr);
+                                 H(w, MainForm), nullptr, nullptr, nullptr);
   auto pointerOver = [](HWND h) {
     ::SetCursor(nullptr);
     ::SendMessageA(h, WM_SETCURSOR, reinterpret_cast<WPARAM>(h),
                    MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     return ::GetCursor();
   };
-  window.SetScreenPointer(vbHourglass);
+  w.SetScreenPointer(vbHourglass);
   const HCURSOR wait = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
-  for (HWND h : {H(window, Control::MainForm), H(window, Control::FileList), other})
-    EXPECT_EQ(pointerOver(h), wait);
-  window.SetScreenPointer(vbDefault);
+  for (HWND h : {H(w, MainForm), H(w, FileList), other}) EXPECT_EQ(pointerOver(h), wait);
+  w.SetScreenPointer(vbDefault);
   EXPECT_NE(pointerOver(other), wait);
   ::DestroyWindow(other);
 }
@@ -138,20 +137,17 @@ TEST_F(WindowTest, TheHourglassCoversEveryWindow) {
 // Return clicks the focused button and Alt with the underlined letter
 // reaches its button; the letter alone does nothing.
 TEST_F(WindowTest, KeysReachTheButtonsAsOnAForm) {
-  window.Show();
+  w.Show();
   PumpFor(100);
   // The focus, the key's message, and the clicks counted afterwards.
   const std::tuple<Control, UINT, WPARAM, int, int> keys[] = {
-      {Control::cmdGET, WM_KEYDOWN, VK_RETURN, 1, 0},
-      {Control::CmdChiudi, WM_KEYDOWN, VK_RETURN, 1, 1},
-      {Control::cmdGET, WM_CHAR, 'c', 1, 1},
-      {Control::CmdChiudi, WM_CHAR, 'c', 1, 1},
-      {Control::cmdGET, WM_SYSCHAR, 'c', 1, 2},
-      {Control::FileList, WM_KEYDOWN, VK_RETURN, 1, 2},
+      {cmdGET, WM_KEYDOWN, VK_RETURN, 1, 0}, {CmdChiudi, WM_KEYDOWN, VK_RETURN, 1, 1},
+      {cmdGET, WM_CHAR, 'c', 1, 1},          {CmdChiudi, WM_CHAR, 'c', 1, 1},
+      {cmdGET, WM_SYSCHAR, 'c', 1, 2},       {FileList, WM_KEYDOWN, VK_RETURN, 1, 2},
   };
   for (auto [focus, message, key, get, chiudi] : keys) {
-    ::SetFocus(H(window, focus));
-    ::PostMessageA(H(window, focus), message, key, message == WM_SYSCHAR ? 1 << 29 : 0);
+    ::SetFocus(H(w, focus));
+    ::PostMessageA(H(w, focus), message, key, message == WM_SYSCHAR ? 1 << 29 : 0);
     PumpFor(50);
     EXPECT_EQ(std::pair(events.get, events.chiudi), std::pair(get, chiudi))
         << ControlName(focus) << " " << message << " " << key;

@@ -6,7 +6,6 @@
 // the picture of a real download in progress.)
 // Usage: qt_window_screenshot OUT.png
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QHeaderView>
 #include <QtWidgets/QTreeWidget>
 #include <array>
 #include <cstdio>
@@ -50,10 +49,9 @@ int main(int argc, char** argv) {
   // Start-up hides two columns and widens the path's to 2600 twips; the
   // columns are drawn at 15 twips to the pixel, rounded (2440 twips: 163).
   // The core's tests check the rest of the Ready state on the headless window.
-  QHeaderView* columns = qobject_cast<QTreeWidget*>(w.Widget(Control::FileList))->header();
+  auto* list = qobject_cast<QTreeWidget*>(w.Widget(Control::FileList));
   bool ready = true;
-  for (int i : {0, 1, 2, 3})
-    ready = ready && columns->sectionSize(i) == std::array{163, 0, 173, 0}[i];
+  for (int i : {0, 1, 2, 3}) ready = ready && list->columnWidth(i) == std::array{163, 0, 173, 0}[i];
   if (!ready) std::fprintf(stderr, "the start-up did not leave the column widths\n");
   w.Unload();
   return ready ? 0 : 1;
