@@ -7,13 +7,15 @@
 // locked queue and set an event; the window thread takes them from the
 // queue in Drive(), which InetControl calls from Poll() and its waits, so
 // everything the agent sees happens on its own thread. The body is read in
-// blocks of up to 64 KiB whenever WinINet has bytes and the buffer has
+// blocks of up to 64 KiB, by reads that never wait, whenever the buffer has
 // room, so GetChunk(1024) is served from memory.
 //
 // WinINet ends a body at its Content-Length: bytes a server sends beyond
 // it are not delivered on this platform.
 #pragma once
 
+#include "ports/windows/WinApi.h"
+// (first: the Windows headers)
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,10 +55,8 @@ class WinInetTransfer : public InetControl {
   void* request_ = nullptr;
   std::uintptr_t id_ = 0;     // context of the request now open; 0 for none
   bool opening_ = false;      // waiting for the answer's headers
-  bool waiting_ = false;      // a query or read goes on in the background
-  bool readPending_ = false;  // that one is a read into block_
-  unsigned long available_ = 0;
-  unsigned long got_ = 0;
+  bool waiting_ = false;      // a wait for body bytes goes on in the background
+  INTERNET_BUFFERSA read_{};  // the read that may go on in the background
   std::vector<unsigned char> block_ = std::vector<unsigned char>(kBlock);
 };
 
