@@ -249,10 +249,6 @@ void WinInetTransfer::Read() {
         waiting_ = true;
         return;
       }
-      // Bytes the call took before the connection failed are the body's
-      // too; a call refused outright leaves the count at the block's size.
-      if (read_.dwBufferLength > 0 && read_.dwBufferLength < kBlock)
-        OnBody(block_.data(), read_.dwBufferLength);
       return OnEnd(ErrorText(error));
     }
     if (read_.dwBufferLength == 0) return OnEnd("");  // the end of the body
