@@ -114,8 +114,8 @@ WinInetTransfer::WinInetTransfer() {
 WinInetTransfer::~WinInetTransfer() {
   Close();
   if (session_ != nullptr) {
-    ::InternetSetStatusCallbackA(static_cast<HINTERNET>(session_), nullptr);
-    ::InternetCloseHandle(static_cast<HINTERNET>(session_));
+    ::InternetSetStatusCallbackA(session_, nullptr);
+    ::InternetCloseHandle(session_);
   }
 }
 
@@ -125,8 +125,8 @@ void WinInetTransfer::Open(const std::string& url) {
   Close();
   id_ = NextId();
   opening_ = true;
-  HINTERNET h = ::InternetOpenUrlA(static_cast<HINTERNET>(session_), url.c_str(), kRequestHeaders,
-                                   static_cast<DWORD>(-1L), kOpenFlags, id_);
+  HINTERNET h = ::InternetOpenUrlA(session_, url.c_str(), kRequestHeaders, static_cast<DWORD>(-1L),
+                                   kOpenFlags, id_);
   if (h != nullptr) {
     // Answered at once: the answer still goes through the queue, so that it
     // is handled with the other notices.
@@ -143,7 +143,7 @@ void WinInetTransfer::Close() {
   // Late notices of this request carry its old id and are dropped.
   id_ = 0;
   opening_ = waiting_ = false;
-  if (request_ != nullptr) ::InternetCloseHandle(static_cast<HINTERNET>(request_));
+  if (request_ != nullptr) ::InternetCloseHandle(request_);
   request_ = nullptr;
 }
 
@@ -183,7 +183,7 @@ void WinInetTransfer::Handle(const Notice& n) {
       OnRequestSent();
       return;
     case INTERNET_STATUS_HANDLE_CREATED:
-      if (request_ == nullptr) request_ = reinterpret_cast<void*>(n.result);
+      if (request_ == nullptr) request_ = reinterpret_cast<HINTERNET>(n.result);
       return;
     case INTERNET_STATUS_REQUEST_COMPLETE:
       if (opening_) {
@@ -207,8 +207,8 @@ void WinInetTransfer::Answered(std::uintptr_t handle, unsigned long error) {
     OnEnd(ErrorText(error != 0 ? error : ERROR_INTERNET_CANNOT_CONNECT));
     return;
   }
-  request_ = reinterpret_cast<void*>(handle);
-  HINTERNET h = static_cast<HINTERNET>(request_);
+  request_ = reinterpret_cast<HINTERNET>(handle);
+  HINTERNET h = request_;
   DWORD code = 0;
   DWORD size = sizeof code;
   if (!::HttpQueryInfoA(h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
@@ -237,7 +237,7 @@ void WinInetTransfer::Answered(std::uintptr_t handle, unsigned long error) {
 // Wine's server two round trips per 8 KiB. When nothing has arrived the
 // wait goes on in the background and its end only says to read again.
 void WinInetTransfer::Read() {
-  HINTERNET h = static_cast<HINTERNET>(request_);
+  HINTERNET h = request_;
   while (WantsBody() && Room() >= kBlock) {
     read_ = INTERNET_BUFFERSA{};
     read_.dwStructSize = sizeof read_;

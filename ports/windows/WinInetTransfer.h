@@ -51,8 +51,8 @@ class WinInetTransfer : public InetControl {
   void Answered(std::uintptr_t handle, unsigned long error);
   void Read();
 
-  void* session_ = nullptr;
-  void* request_ = nullptr;
+  HINTERNET session_ = nullptr;
+  HINTERNET request_ = nullptr;
   std::uintptr_t id_ = 0;     // context of the request now open; 0 for none
   bool opening_ = false;      // waiting for the answer's headers
   bool waiting_ = false;      // a wait for body bytes goes on in the background
