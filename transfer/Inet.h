@@ -49,6 +49,10 @@ struct Inet {
   // (letting window events run) while none have arrived. Throws VbError when
   // the connection broke before the end.
   virtual std::vector<unsigned char> GetChunk(int size, int dataType) = 0;
+  // Drops the request or probe under way at once: no further state event is
+  // raised, nothing more of the body is read, StillExecuting turns false.
+  // Reports nothing. Safe from inside any state handler or wait.
+  virtual void Cancel() = 0;
 };
 
 }  // namespace ovlu

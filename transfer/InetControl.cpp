@@ -296,6 +296,17 @@ void InetControl::Poll() {
   Dispatch();
 }
 
+void InetControl::Receive() {
+  if (hopOpen_) Step();
+}
+
+void InetControl::Cancel() {
+  const bool wasProbing = probing_;
+  EndRequest();
+  failed_ = true;
+  if (wasProbing) error_ = "cancelled";
+}
+
 // ---------------------------------------------------------------- members
 
 void InetControl::OpenURL(const std::string& url) {

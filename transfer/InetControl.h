@@ -72,9 +72,14 @@ class InetControl : public Inet {
   // window events run, only while none are buffered.
   std::vector<unsigned char> GetChunk(int size, int dataType) final;
 
+  void Cancel() override;
+
   // Moves the transfer on and raises the states that are due. Cheap when
   // nothing is due; safe from inside a StateChanged handler.
   void Poll();
+  // Moves the network on while the agent cannot take events (a modal box is
+  // open): bytes keep arriving, states are only queued for the next Poll.
+  void Receive();
 
   int RequestTimeout() const { return timeoutSeconds_; }
   // Status of the last answer of the request or probe, 0 before one.
