@@ -75,6 +75,7 @@ void InetControl::Begin(const std::string& url, bool probe) {
   probe_ = probe;
   failed_ = answered_ = reading_ = false;
   redirects_ = 0;
+  bodySeen_ = BodyEnd::None;
   error_.clear();
   events_.clear();
   ring_.Clear();
@@ -274,6 +275,9 @@ void InetControl::EndRequest() {
 }
 
 void InetControl::Dispatch() {
+  // While the completion handler reads the body, the states that come meanwhile
+  // (the connection's 9 and 10) wait until it has returned.
+  if (completing_) return;
   while (!events_.empty()) {
     const Event e = events_.front();
     events_.pop_front();
@@ -285,9 +289,31 @@ void InetControl::Dispatch() {
     // of the response, and of its events, is dropped.
     struct Over {
       InetControl* self;
-      ~Over() { self->EndRequest(); }
+      ~Over() {
+        self->completing_ = false;
+        self->EndRequest();
+      }
     } over{this};
+    if (e.state != icResponseCompleted) {
+      if (StateChanged) StateChanged(e.state);
+      return;
+    }
+    completing_ = true;
     if (StateChanged) StateChanged(e.state);
+    completing_ = false;
+    if (!executing_) return;  // cancelled by the handler
+    // The body's own end as the handler met it, held back while it ran: the
+    // connection's states, then 11 when the body broke. A body the handler
+    // left unread is dropped without a word.
+    if (bodySeen_ == BodyEnd::None) return;
+    const bool broken = bodySeen_ == BodyEnd::Broken;
+    while (!events_.empty() && executing_) {
+      const Event held = events_.front();
+      events_.pop_front();
+      if (StateChanged) StateChanged(held.state);
+    }
+    if (broken && executing_ && StateChanged) StateChanged(icError);
+    return;
   }
 }
 
@@ -304,6 +330,7 @@ void InetControl::Cancel() {
   const bool wasProbing = probing_;
   EndRequest();
   failed_ = true;
+  completing_ = false;
   if (wasProbing) error_ = "cancelled";
 }
 
@@ -361,9 +388,11 @@ bool InetControl::TakeReady(std::size_t want, std::vector<unsigned char>* out) {
     ring_.Pop(out->data(), out->size());
     return true;
   }
-  if (bodyEnd_ == BodyEnd::Broken) throw VbError(errTransfer, "Transfer broken: " + error_);
   out->clear();
-  return bodyEnd_ == BodyEnd::Ended;
+  if (bodyEnd_ == BodyEnd::None) return false;
+  bodySeen_ = bodyEnd_;
+  if (bodyEnd_ == BodyEnd::Broken) throw VbError(errTransfer, "Transfer broken: " + error_);
+  return true;
 }
 
 std::vector<unsigned char> InetControl::GetChunk(int size, int /*dataType*/) {

@@ -26,6 +26,11 @@
 //   that end are handed out too. Without a length, a clean close ends the
 //   body. A body cut short of its length fails GetChunk once the bytes
 //   that did arrive have been read.
+// - The states of a body's end wait until the completion handler (12) has
+//   returned, so none is raised in the middle of the body: then 9 and 10,
+//   and 11 when the handler met a body that broke (cut short, reset, or
+//   silent for the time-out). A body the handler left unread is dropped
+//   without them.
 // - Events are raised only from Poll (the window's event pump) and from
 //   the waits, never from inside the platform's I/O; the request is over
 //   (StillExecuting false, the response gone) once the handler of its 11
@@ -157,9 +162,10 @@ class InetControl : public Inet {
 
   // The request (Execute) or probe (OpenURL) under way.
   bool probe_ = false;
-  bool executing_ = false;  // Execute until its last handler returned
-  bool probing_ = false;    // inside OpenURL
-  bool reading_ = false;    // 12 raised: the body is there to be read
+  bool executing_ = false;   // Execute until its last handler returned
+  bool probing_ = false;     // inside OpenURL
+  bool reading_ = false;     // 12 raised: the body is there to be read
+  bool completing_ = false;  // the handler of 12 runs
   bool failed_ = false;
   bool answered_ = false;  // the probe had an answer
   int redirects_ = 0;
@@ -177,6 +183,7 @@ class InetControl : public Inet {
   long long length_ = -1;  // -1: no usable Content-Length
   unsigned long long received_ = 0;
   BodyEnd bodyEnd_ = BodyEnd::None;
+  BodyEnd bodySeen_ = BodyEnd::None;  // the end GetChunk met
   Clock::time_point lastActivity_{};
   Clock::time_point lastBody_{};
   Clock::time_point nextStep_{};
