@@ -75,6 +75,7 @@ void InetControl::Begin(const std::string& url, bool probe) {
   probe_ = probe;
   failed_ = answered_ = reading_ = false;
   redirects_ = 0;
+  cancelled_ = false;
   bodySeen_ = BodyEnd::None;
   error_.clear();
   events_.clear();
@@ -329,7 +330,7 @@ void InetControl::Receive() {
 void InetControl::Cancel() {
   const bool wasProbing = probing_;
   EndRequest();
-  failed_ = true;
+  failed_ = cancelled_ = true;
   completing_ = false;
   if (wasProbing) error_ = "cancelled";
 }
@@ -396,6 +397,8 @@ bool InetControl::TakeReady(std::size_t want, std::vector<unsigned char>* out) {
 }
 
 std::vector<unsigned char> InetControl::GetChunk(int size, int /*dataType*/) {
+  // A reader whose request was dropped under it gets no more of the body.
+  if (cancelled_) throw VbError(errTransfer, "Transfer cancelled");
   std::vector<unsigned char> out;
   if (size <= 0 || !reading_) return out;
   const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(size), kBufferSize);
@@ -405,6 +408,7 @@ std::vector<unsigned char> InetControl::GetChunk(int size, int /*dataType*/) {
     if (TakeReady(want, &out)) return out;
     WaitForIo(kWaitMs);
     if (doEvents_) doEvents_();
+    if (cancelled_) throw VbError(errTransfer, "Transfer cancelled");
     if (!reading_) return {};
   }
 }

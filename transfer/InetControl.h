@@ -166,6 +166,7 @@ class InetControl : public Inet {
   bool probing_ = false;     // inside OpenURL
   bool reading_ = false;     // 12 raised: the body is there to be read
   bool completing_ = false;  // the handler of 12 runs
+  bool cancelled_ = false;   // Cancel dropped the request
   bool failed_ = false;
   bool answered_ = false;  // the probe had an answer
   int redirects_ = 0;

@@ -189,5 +189,86 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
   }
 }
 
+// Cancel drops the request wherever the agent stands: no state after it,
+// no more of the body, StillExecuting false at once, and the control takes
+// the next request as usual.
+TEST(InetContract, CancelDropsTheRequestAtOnce) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty()) << "needs the test server";
+  enum Where { OnState, InBodyWait, InProbeWait };
+  struct Row {
+    const char* name;
+    std::string url;
+    Where where;
+    std::int16_t state;  // OnState: the state whose handler cancels (of the GET)
+    States states;       // raised in all
+    bool fileMade;       // the reader had begun
+  } rows[] = {
+      {"while the request is sent", http + "/gen/10000", OnState, icRequestSent,
+       Join({kHop, {1, 2, 3, 4, 5, 6}}), false},
+      // A completion that is pending reads no body.
+      {"in the completion handler", http + "/gen/10000", OnState, icResponseCompleted,
+       Join({kHop, kExchange, {12}}), false},
+      // 40 KiB at 20 KiB/s: the reader waits for bytes.
+      {"inside GetChunk's wait", http + "/gen/40960?rate=20480", InBodyWait, 0,
+       Join({kHop, kExchange, {12}}), true},
+      // On the first pump of the probe, before any of its states.
+      {"inside OpenURL's wait", http + "/gen/10000", InProbeWait, 0, {}, false},
+  };
+  ShortInet inet;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    AgentRun<> run(inet, r.url);
+    States states;
+    bool probing = true, completing = false;
+    std::size_t raisedBefore = 0;
+    bool cancelled = false, stillExecuting = true;
+    const auto cancel = [&] {
+      inet.Cancel();
+      cancelled = true;
+      raisedBefore = states.size();
+      stillExecuting = inet.StillExecuting();
+    };
+    inet.StateChanged = [&](std::int16_t s) {
+      states.push_back(s);
+      if (s == icDisconnected) probing = false;
+      completing = s == icResponseCompleted;
+      if (r.where == OnState && !probing && s == r.state) cancel();
+      run.form.Inet1_StateChanged(s);
+      completing = false;
+    };
+    const auto poll = run.window.onPump;
+    run.window.onPump = [&] {
+      if (!cancelled &&
+          ((r.where == InBodyWait && completing && run.window.ProgressValue() >= 4096) ||
+           (r.where == InProbeWait && probing)))
+        cancel();
+      poll();
+    };
+    G().CancelRequested = vbFalse;
+    const double took = run.Run();
+
+    ASSERT_TRUE(cancelled);
+    EXPECT_FALSE(stillExecuting);
+    EXPECT_EQ(states, r.states);
+    EXPECT_EQ(states.size(), raisedBefore);
+    EXPECT_LT(took, 1.5);
+    const std::string got = run.File();
+    if (r.fileMade) {
+      // What was read before the cancel, and nothing after it.
+      EXPECT_EQ(G().CancelRequested, vbTrue);
+      EXPECT_GE(got.size(), 4096u);
+      EXPECT_LT(got.size(), 40960u);
+    } else {
+      EXPECT_EQ(got, kNoFile);
+    }
+  }
+  // The control serves the next request as usual.
+  AgentRun<> run(inet, http + "/gen/10000");
+  inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
+  run.Run();
+  EXPECT_TRUE(run.File() == support::Pattern(10000));
+}
+
 }  // namespace
 }  // namespace ovlu::test
