@@ -123,6 +123,12 @@ void InetControl::Advance(Stage to) {
 void InetControl::OnHeaders(int status, const std::string& headerBlock) {
   if (stage_ >= Stage::Answered || next_ != Next::None) return;
   Advance(Stage::Answered);
+  if (headerBlock.size() > kMaxHeaderBlock) {
+    // Ended here, from inside the platform's report: the platform must cope
+    // with a close asked for from within its own callback.
+    Fail("header block of " + std::to_string(headerBlock.size()) + " bytes");
+    return;
+  }
   status_ = status;
   headers_ = headerBlock;
   if (probe_) {

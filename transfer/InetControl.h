@@ -14,7 +14,8 @@
 //   its headers are in, so the body is read while it arrives. A redirect
 //   (301, 302, 303, 307, 308 with a Location) is followed on a new
 //   connection, at most kMaxRedirects times; any other answer, a failed
-//   connection and a time-out end the request with 11. The probe of
+//   connection and a time-out end the request with 11, and so does an
+//   answer whose header block exceeds kMaxHeaderBlock. The probe of
 //   OpenURL counts any answer, a redirect included, and follows nothing.
 // - The time-out counts silence: from the request's start, and from every
 //   report of the platform since. While the agent leaves the buffer full
@@ -59,6 +60,8 @@ class InetControl : public Inet {
   // at once; it delivers only while Room() holds a whole block.
   static constexpr std::size_t kBufferSize = 256 * 1024;
   static constexpr std::size_t kBlock = 64 * 1024;
+  // An answer whose header lines are longer in all is refused.
+  static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
 
   // doEvents lets pending window events run; the waits call it.
   explicit InetControl(std::function<void()> doEvents = nullptr) : doEvents_(std::move(doEvents)) {}
@@ -117,7 +120,8 @@ class InetControl : public Inet {
   // True while body bytes are wanted; the platform then hands over at most
   // Room() bytes at a time.
   bool WantsBody() const { return stage_ == Stage::Body && hopOpen_; }
-  std::size_t Room() const { return ring_.Free(); }
+  // (Virtual only so that a test can make a platform overrun the buffer.)
+  virtual std::size_t Room() const { return ring_.Free(); }
   void OnBody(const unsigned char* data, std::size_t n);
   // The connection is over: "" after a close, else what ended it.
   void OnEnd(const std::string& error);

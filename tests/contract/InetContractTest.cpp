@@ -270,5 +270,49 @@ TEST(InetContract, CancelDropsTheRequestAtOnce) {
   EXPECT_TRUE(run.File() == support::Pattern(10000));
 }
 
+// The platform's own callback ends the transfer: the control refuses what
+// it reports (more body than there was room for, a header block too long)
+// and asks for the close from inside the report. The platform carries it
+// out once its library has returned: a clean 11, no crash (the Linux build
+// runs with AddressSanitizer).
+TEST(InetContract, ClosingFromInsideThePlatformsCallbackEndsCleanly) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty()) << "needs the test server";
+  // Tells the platform there is always room, so that it overruns the buffer.
+  struct OverrunInet : ShortInet {
+    std::size_t Room() const override { return 4 * kBufferSize; }
+  };
+  struct Row {
+    const char* name;
+    std::string url;
+    bool overrun;
+    States states;
+  } rows[] = {
+      {"more body than room", http + "/gen/8000000", true, kBroken},
+      {"header block too long", http + "/gen/10000?headers=80000", false, kRefusedAnswer},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ShortInet plain;
+    OverrunInet overrun;
+    PlatformInet& inet = r.overrun ? static_cast<PlatformInet&>(overrun) : plain;
+    AgentRun<> run(inet, r.url);
+    States states;
+    inet.StateChanged = [&](std::int16_t s) {
+      states.push_back(s);
+      // The buffer fills before the reader takes its first chunk.
+      if (s == icResponseCompleted)
+        for (const auto until = Clock::now() + std::chrono::milliseconds(300);
+             Clock::now() < until;)
+          inet.Poll();
+      run.form.Inet1_StateChanged(s);
+    };
+    run.Run();
+    EXPECT_EQ(states, r.states);
+    EXPECT_EQ(G().CancelRequested, vbTrue);
+    EXPECT_NE(run.window.SubItem(1, 2), "100%");
+  }
+}
+
 }  // namespace
 }  // namespace ovlu::test

@@ -39,6 +39,7 @@ Routes (query parameters may be combined where it makes sense):
       length=TEXT            TEXT as the Content-Length, whatever the body
       reset=N                reset the connection after N body bytes
       keepopen=1             keep the connection open after the body
+      headers=N              about N bytes of extra header lines
       stall=headers          send the headers, then nothing
       stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
@@ -149,6 +150,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             headers.append(("Content-Length", query["length"]))
         elif query.get("nolength") != "1":
             headers.append(("Content-Length", len(body)))
+        pad = int(query.get("headers", "0"))
+        headers += [("X-Pad-%d" % i, "p" * 488) for i in range((pad + 499) // 500)]
         self.answer(status, headers)
         if stall == "headers":
             return self.wait_for_close()

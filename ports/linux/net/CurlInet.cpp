@@ -52,30 +52,36 @@ std::string WireUrl(const std::string& url, const std::string& base = "") {
 struct CurlCallbacks {
   static CurlInet& Of(void* user) { return *static_cast<CurlInet*>(user); }
 
+  // Once a close is pending, every callback reports nothing and asks
+  // libcurl to stop.
   static int ResolverStart(void*, void*, void* user) {
+    if (Of(user).closeLater_) return 1;
     Of(user).OnResolving();
     return 0;
   }
 
   static curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    if (Of(user).closeLater_) return CURL_SOCKET_BAD;
     Of(user).OnConnecting();
     return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
   }
 
   static int Prereq(void* user, char*, char*, int, int) {
+    if (Of(user).closeLater_) return CURL_PREREQFUNC_ABORT;
     Of(user).OnConnected();
     return CURL_PREREQFUNC_OK;
   }
 
   // The debug feed is where libcurl tells that the request went out.
   static int Debug(CURL*, curl_infotype type, char*, size_t, void* user) {
-    if (type == CURLINFO_HEADER_OUT) Of(user).OnRequestSent();
+    if (type == CURLINFO_HEADER_OUT && !Of(user).closeLater_) Of(user).OnRequestSent();
     return 0;
   }
 
   static size_t Header(char* data, size_t size, size_t n, void* user) {
     CurlInet& c = Of(user);
     const size_t len = size * n;
+    if (c.closeLater_) return 0;
     std::string line(data, len);
     if (line.compare(0, 5, "HTTP/") == 0) {
       c.block_ = line;
@@ -94,6 +100,7 @@ struct CurlCallbacks {
   static size_t Write(char* data, size_t size, size_t n, void* user) {
     CurlInet& c = Of(user);
     const size_t len = size * n;
+    if (c.closeLater_) return CURL_WRITEFUNC_ERROR;
     if (!c.WantsBody()) return len;  // the body of an answer that is not read
     if (len > c.Room()) {
       c.paused_ = true;
@@ -110,7 +117,7 @@ CurlInet::CurlInet(std::function<void()> doEvents) : InetControl(std::move(doEve
 }
 
 CurlInet::~CurlInet() {
-  Close();
+  Release();
   curl_multi_cleanup(static_cast<CURLM*>(multi_));
 }
 
@@ -174,6 +181,15 @@ void CurlInet::Open(const std::string& url) {
 }
 
 void CurlInet::Close() {
+  if (inLibcurl_) {
+    closeLater_ = true;
+    return;
+  }
+  Release();
+}
+
+void CurlInet::Release() {
+  closeLater_ = false;
   if (added_) curl_multi_remove_handle(static_cast<CURLM*>(multi_), static_cast<CURL*>(easy_));
   added_ = false;
   if (easy_) curl_easy_cleanup(static_cast<CURL*>(easy_));
@@ -185,13 +201,16 @@ void CurlInet::Close() {
 void CurlInet::Drive() {
   if (!added_) return;
   CURLM* multi = static_cast<CURLM*>(multi_);
+  inLibcurl_ = true;
   if (paused_ && Room() >= kBlock) {
     paused_ = false;
-    // Hands back the data held since the pause; it may pause again.
+    // Hands back the data held since the pause (through the write callback);
+    // it may pause again.
     curl_easy_pause(static_cast<CURL*>(easy_), CURLPAUSE_CONT);
   }
   int running = 0;
-  curl_multi_perform(multi, &running);
+  if (!closeLater_) curl_multi_perform(multi, &running);
+  inLibcurl_ = false;
   int left = 0;
   bool ended = false;
   CURLcode result = CURLE_OK;
@@ -200,6 +219,8 @@ void CurlInet::Drive() {
     ended = true;
     result = m->data.result;
   }
+  // The close asked for from inside a callback, now that libcurl is out.
+  if (closeLater_) return Release();
   if (!ended) return;
   curl_multi_remove_handle(multi, static_cast<CURL*>(easy_));
   added_ = false;

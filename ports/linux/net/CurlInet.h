@@ -4,7 +4,11 @@
 // reports what its callbacks saw.
 //
 // Everything runs on the window's thread: libcurl is driven only from
-// Drive(), which InetControl calls from Poll() and its waits. Names are
+// Drive(), which InetControl calls from Poll() and its waits. A close that
+// InetControl asks for while libcurl is inside one of its callbacks (a
+// refused answer, a body the buffer cannot take) is only recorded: the
+// callbacks then tell libcurl to stop, and the handle is removed and freed
+// in Drive() once libcurl has returned, as libcurl requires. Names are
 // looked up by libcurl's resolver thread, which a dropped transfer leaves
 // behind instead of waiting for it, so a hung lookup never holds the
 // window.
@@ -39,7 +43,11 @@ class CurlInet : public InetControl {
   void* easy_ = nullptr;
   void* headers_ = nullptr;  // the request's own header lines
   bool added_ = false;       // libcurl works on easy_
+  void Release();
+
   bool paused_ = false;      // the body buffer had no room
+  bool inLibcurl_ = false;   // libcurl runs, and may call back
+  bool closeLater_ = false;  // a close asked for from inside a callback
   std::string block_;        // header lines of the answer coming in
   char errorText_[256] = {};
 };
