@@ -57,6 +57,18 @@ struct BinaryFile {
   virtual void Close() = 0;
 };
 
+// A file of the system's temporary folder for bytes that must wait their
+// turn: appended at its end, read back from its start, in order. Nobody else
+// opens it, and it is gone once destroyed (and, where the system allows,
+// when the process ends without destroying it).
+struct ScratchFile {
+  virtual ~ScratchFile() = default;
+  virtual void Append(const unsigned char* data, std::size_t size) = 0;  // throws VbError
+  // Moves up to size of the oldest bytes not yet read to dst; how many
+  // (0 once all are read). Throws VbError.
+  virtual std::size_t Read(unsigned char* dst, std::size_t size) = 0;
+};
+
 // Paths are Windows paths in the system ANSI code page ("\" separators).
 struct FileSystem {
   virtual ~FileSystem() = default;
@@ -80,6 +92,8 @@ struct FileSystem {
   virtual void SetAttributes(const std::string& path, unsigned attributes) = 0;
   virtual unsigned GetAttributes(const std::string& path) = 0;  // throws when missing
   virtual std::string CurrentDirectory() = 0;
+  // A new, empty scratch file; throws VbError when none can be made.
+  virtual std::unique_ptr<ScratchFile> CreateScratch() = 0;
 };
 
 // The process and the system around it.

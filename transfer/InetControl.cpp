@@ -80,6 +80,7 @@ void InetControl::Begin(const std::string& url, bool probe) {
   error_.clear();
   events_.clear();
   ring_.Clear();
+  DropScratch();
   StartHop(url);
 }
 
@@ -155,11 +156,26 @@ void InetControl::OnBody(const unsigned char* data, std::size_t n) {
   lastActivity_ = Clock::now();
   if (stage_ != Stage::Body || n == 0) return;  // the body of an answer that is not read
   lastBody_ = lastActivity_;
-  if (!ring_.Push(data, n)) {
+  if (spilled_ == 0 && ring_.Push(data, n)) {
+    received_ += n;
+    return;
+  }
+  if (!scratch_) {
     // The platform handed over more than it was given room for.
     EndBody(BodyEnd::Broken, "body buffer overrun");
     return;
   }
+  // What the ring can take, unless older bytes wait in the scratch file,
+  // then the rest after those.
+  const std::size_t first = spilled_ == 0 ? ring_.Free() : 0;
+  ring_.Push(data, first);
+  try {
+    scratch_->Append(data + first, n - first);
+  } catch (const VbError& e) {
+    EndBody(BodyEnd::Broken, e.what());
+    return;
+  }
+  spilled_ += n - first;
   received_ += n;
 }
 
@@ -278,7 +294,13 @@ void InetControl::EndRequest() {
   EndHop(false);
   events_.clear();
   ring_.Clear();
+  DropScratch();
   headers_.clear();
+}
+
+void InetControl::DropScratch() {
+  scratch_.reset();
+  spilled_ = 0;
 }
 
 void InetControl::Dispatch() {
@@ -330,7 +352,27 @@ void InetControl::Poll() {
 }
 
 void InetControl::Receive() {
-  if (hopOpen_) Step();
+  if (!hopOpen_) return;
+  // The scratch file is made once the ring is full, not before.
+  if (stage_ == Stage::Body && !scratch_ && ring_.Free() < kBlock && TheHost().fs != nullptr) {
+    try {
+      scratch_ = Fs().CreateScratch();
+    } catch (const VbError&) {
+      // Then the network waits for the agent, as in a normal run.
+    }
+  }
+  receiving_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{receiving_};
+  // Takes what the connection holds, for a few milliseconds at most.
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(10);
+  do {
+    const unsigned long long before = received_;
+    Step();
+    if (received_ == before) break;
+  } while (hopOpen_ && Clock::now() < until);
 }
 
 void InetControl::Cancel() {
@@ -388,7 +430,33 @@ std::string InetControl::GetHeader(const std::string& name) {
   return HeaderValue(headers_, name);
 }
 
+// Moves the oldest spilled bytes into the ring as far as it has room.
+void InetControl::Refill() {
+  std::vector<unsigned char> block;
+  while (spilled_ > 0 && ring_.Free() > 0) {
+    block.resize(
+        static_cast<std::size_t>(std::min<unsigned long long>({spilled_, ring_.Free(), kBlock})));
+    std::size_t n = 0;
+    try {
+      n = scratch_->Read(block.data(), block.size());
+    } catch (const VbError& e) {
+      n = 0;
+      error_ = e.what();
+    }
+    if (n == 0) {
+      // The file lost what it held: the body cannot be given whole.
+      DropScratch();
+      ring_.Clear();
+      EndBody(BodyEnd::Broken, error_.empty() ? "scratch file ended early" : error_);
+      return;
+    }
+    ring_.Push(block.data(), n);
+    spilled_ -= n;
+  }
+}
+
 bool InetControl::TakeReady(std::size_t want, std::vector<unsigned char>* out) {
+  if (spilled_ > 0) Refill();
   const bool lengthIn = length_ >= 0 && received_ >= static_cast<unsigned long long>(length_);
   if (ring_.Size() >= want || (!ring_.Empty() && (bodyEnd_ != BodyEnd::None || lengthIn))) {
     out->resize(std::min(want, ring_.Size()));

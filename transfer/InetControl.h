@@ -32,6 +32,11 @@
 //   and 11 when the handler met a body that broke (cut short, reset, or
 //   silent for the time-out). A body the handler left unread is dropped
 //   without them.
+// - While the agent cannot read (a modal box is open and Receive is called
+//   instead of Poll), the body keeps arriving: what the buffer cannot take
+//   goes to a scratch file of the system's temporary folder, from which
+//   GetChunk takes it in order after the buffer. The file goes when the
+//   request ends. Otherwise a full buffer pauses the network.
 // - Events are raised only from Poll (the window's event pump) and from
 //   the waits, never from inside the platform's I/O; the request is over
 //   (StillExecuting false, the response gone) once the handler of its 11
@@ -43,9 +48,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/Host.h"
 #include "transfer/ByteRing.h"
 #include "transfer/Inet.h"
 
@@ -121,7 +128,10 @@ class InetControl : public Inet {
   // Room() bytes at a time.
   bool WantsBody() const { return stage_ == Stage::Body && hopOpen_; }
   // (Virtual only so that a test can make a platform overrun the buffer.)
-  virtual std::size_t Room() const { return ring_.Free(); }
+  virtual std::size_t Room() const {
+    if (receiving_ && scratch_) return kBufferSize;  // what the ring cannot take is spilled
+    return spilled_ > 0 ? 0 : ring_.Free();
+  }
   void OnBody(const unsigned char* data, std::size_t n);
   // The connection is over: "" after a close, else what ended it.
   void OnEnd(const std::string& error);
@@ -160,6 +170,8 @@ class InetControl : public Inet {
   void Dispatch();
   void Raise(std::int16_t state, bool terminal = false) { events_.push_back({state, terminal}); }
   bool TakeReady(std::size_t want, std::vector<unsigned char>* out);
+  void Refill();
+  void DropScratch();
 
   std::function<void()> doEvents_;
   int timeoutSeconds_ = 60;
@@ -194,6 +206,10 @@ class InetControl : public Inet {
   Clock::time_point nextStep_{};
 
   ByteRing ring_{kBufferSize};
+  // The body beyond the ring while the agent does not read (Receive).
+  bool receiving_ = false;
+  std::unique_ptr<ScratchFile> scratch_;
+  unsigned long long spilled_ = 0;  // bytes in the scratch file, not yet in the ring
   std::deque<Event> events_;
 };
 

@@ -1,5 +1,6 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,79 @@ class Win32RawFile : public RawFile {
 std::unique_ptr<BinaryFile> Gathering(HANDLE h) {
   return std::make_unique<GatheringFile>(std::make_unique<Win32RawFile>(h));
 }
+
+// A scratch file in the user's temporary folder, opened to be deleted when
+// its handle closes: the system removes it also when the process dies.
+// Appends go at the end, reads come from a position of their own (both by
+// explicit offsets); once all is read the file is emptied, so that a long
+// transfer does not grow it for ever.
+class Win32ScratchFile : public ScratchFile {
+ public:
+  Win32ScratchFile() {
+    char folder[MAX_PATH + 1];
+    char name[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n > MAX_PATH) ThrowLastError("GetTempPathA");
+    if (::GetTempFileNameA(folder, "ovl", 0, name) == 0) ThrowLastError("GetTempFileNameA");
+    h_ = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h_ == INVALID_HANDLE_VALUE) {
+      const DWORD code = ::GetLastError();
+      ::DeleteFileA(name);
+      ::SetLastError(code);
+      ThrowLastError("CreateFileA (scratch)");
+    }
+  }
+  ~Win32ScratchFile() override { ::CloseHandle(h_); }
+  Win32ScratchFile(const Win32ScratchFile&) = delete;
+  Win32ScratchFile& operator=(const Win32ScratchFile&) = delete;
+
+  void Append(const unsigned char* data, std::size_t size) override {
+    while (size > 0) {
+      const DWORD part = size > 0x10000000u ? 0x10000000u : static_cast<DWORD>(size);
+      OVERLAPPED at = At(end_);
+      DWORD written = 0;
+      if (!::WriteFile(h_, data, part, &written, &at) || written == 0)
+        ThrowLastError("WriteFile (scratch)");
+      data += written;
+      size -= written;
+      end_ += written;
+    }
+  }
+
+  std::size_t Read(unsigned char* dst, std::size_t size) override {
+    std::size_t got = 0;
+    while (got < size && read_ < end_) {
+      const unsigned long long left = end_ - read_;
+      const DWORD part = static_cast<DWORD>(std::min<unsigned long long>(
+          std::min<unsigned long long>(size - got, left), 0x10000000u));
+      OVERLAPPED at = At(read_);
+      DWORD n = 0;
+      if (!::ReadFile(h_, dst + got, part, &n, &at) || n == 0) ThrowLastError("ReadFile (scratch)");
+      got += n;
+      read_ += n;
+    }
+    if (read_ == end_ && end_ > 0) {
+      read_ = end_ = 0;
+      LARGE_INTEGER zero{};
+      if (!::SetFilePointerEx(h_, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(h_))
+        ThrowLastError("SetEndOfFile (scratch)");
+    }
+    return got;
+  }
+
+ private:
+  static OVERLAPPED At(unsigned long long offset) {
+    OVERLAPPED o{};
+    o.Offset = static_cast<DWORD>(offset);
+    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return o;
+  }
+
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+  unsigned long long read_ = 0;
+  unsigned long long end_ = 0;
+};
 
 }  // namespace
 
@@ -152,6 +226,10 @@ std::string Win32FileSystem::CurrentDirectory() {
   n = ::GetCurrentDirectoryA(n, big.data());
   big.resize(n);
   return big;
+}
+
+std::unique_ptr<ScratchFile> Win32FileSystem::CreateScratch() {
+  return std::make_unique<Win32ScratchFile>();
 }
 
 // ---------------------------------------------------------------- text helpers

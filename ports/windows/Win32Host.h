@@ -21,6 +21,7 @@ class Win32FileSystem : public FileSystem {
   void SetAttributes(const std::string& path, unsigned attributes) override;
   unsigned GetAttributes(const std::string& path) override;
   std::string CurrentDirectory() override;
+  std::unique_ptr<ScratchFile> CreateScratch() override;
 };
 
 class Win32System : public System {

@@ -167,6 +167,38 @@ TEST_P(FileSystemContract, BinaryWriteStartsAtTheFirstByte) {
   EXPECT_EQ(place->Contents(), (Files{{"drop", "kept"}}));
 }
 
+// Scratch files give back what was appended, in order, however the appends
+// and reads interleave; each is a file of its own, and none lands in the
+// folders the agent works in.
+TEST_P(FileSystemContract, ScratchFilesGiveBackWhatWasAppendedInOrder) {
+  auto place = GetParam()();
+  FileSystem& fs = place->Fs();
+  auto a = fs.CreateScratch(), b = fs.CreateScratch();
+  const std::string big = support::Pattern(300000);
+  // Appended in pieces, read in others, drained to empty and filled again.
+  const std::tuple<std::size_t, std::size_t> steps[] = {
+      {70000, 1024}, {0, 50000}, {230000, 0}, {0, 400000}, {0, 10}, {1000, 999}, {0, 1}};
+  std::string appended, read;
+  std::size_t at = 0;
+  for (const auto& [append, take] : steps) {
+    a->Append(Bytes(big) + at, append);
+    b->Append(Bytes("b"), 1);
+    appended += big.substr(at, append);
+    at = (at + append) % 200000;
+    std::string got(take, '\0');
+    got.resize(a->Read(reinterpret_cast<unsigned char*>(got.data()), take));
+    read += got;
+  }
+  EXPECT_TRUE(read == appended) << read.size() << " of " << appended.size() << " bytes";
+  unsigned char none = 0;
+  EXPECT_EQ(a->Read(&none, 1), 0u);
+  std::string fromB(10, '\0');
+  EXPECT_EQ(b->Read(reinterpret_cast<unsigned char*>(fromB.data()), 10), 7u);
+  a.reset();
+  b.reset();
+  EXPECT_EQ(place->Contents(), Files{});
+}
+
 // Read-only is kept by every implementation; a file that reads back as
 // hidden or system is no file for FileExists, but is for the other lookup.
 TEST_P(FileSystemContract, AttributesAndTextFiles) {

@@ -270,6 +270,52 @@ TEST(InetContract, CancelDropsTheRequestAtOnce) {
   EXPECT_TRUE(run.File() == support::Pattern(10000));
 }
 
+// A modal box is open for longer than the server waits for a client that
+// takes nothing: the window lets no events run, and the body is moved on by
+// Receive alone. After the box the file arrives whole, through a scratch
+// file that is gone at the end. Without Receive the same server breaks the
+// body.
+TEST(InetContract, TheBodyKeepsArrivingWhileABoxIsOpen) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty()) << "needs the test server";
+  // Far more than the buffer and the sockets' own buffers hold.
+  const std::size_t size = 32 * 1024 * 1024;
+  const std::string url = http + "/gen/" + std::to_string(size) + "?sendtimeout=2";
+  for (const bool receive : {true, false}) {
+    SCOPED_TRACE(receive ? "Receive while the box is open" : "nobody reads");
+    ShortInet inet;
+    AgentRun<> run(inet, url);
+    States states;
+    int scratchDuring = 0;
+    inet.StateChanged = [&](std::int16_t s) {
+      states.push_back(s);
+      if (s == icResponseCompleted) {
+        // The box: 3.5 s without window events.
+        for (const auto until = Clock::now() + std::chrono::milliseconds(3500);
+             Clock::now() < until;) {
+          if (receive) inet.Receive();
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        scratchDuring = run.fs.ScratchLeft();
+      }
+      run.form.Inet1_StateChanged(s);
+    };
+    run.Run();
+    const std::string got = run.File();
+    if (receive) {
+      EXPECT_EQ(states, kRead);
+      EXPECT_TRUE(got == support::Pattern(size)) << got.size() << " bytes";
+      EXPECT_EQ(run.window.SubItem(1, 2), "100%");
+      EXPECT_EQ(scratchDuring, 1);
+    } else {
+      EXPECT_EQ(states, kBroken);
+      EXPECT_LT(got.size(), size);
+      EXPECT_EQ(G().CancelRequested, vbTrue);
+    }
+    EXPECT_EQ(run.fs.ScratchLeft(), 0);
+  }
+}
+
 // The platform's own callback ends the transfer: the control refuses what
 // it reports (more body than there was room for, a header block too long)
 // and asks for the close from inside the report. The platform carries it

@@ -44,7 +44,52 @@ class TestBinaryFile : public BinaryFile {
   std::fstream f_;
 };
 
+// A named file that goes with the object; reads and appends by position.
+class TestScratchFile : public ScratchFile {
+ public:
+  explicit TestScratchFile(fs::path path) : path_(std::move(path)) {
+    f_.open(path_, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
+    if (!f_) throw VbError(errPathFileAccess, "cannot make a scratch file");
+  }
+  ~TestScratchFile() override {
+    f_.close();
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  void Append(const unsigned char* data, std::size_t size) override {
+    f_.seekp(static_cast<std::streamoff>(end_));
+    f_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!f_) throw VbError(errPathFileAccess, "scratch write failed");
+    end_ += size;
+  }
+  std::size_t Read(unsigned char* dst, std::size_t size) override {
+    const std::size_t n = std::min(size, end_ - read_);
+    f_.seekg(static_cast<std::streamoff>(read_));
+    f_.read(reinterpret_cast<char*>(dst), static_cast<std::streamsize>(n));
+    if (!f_) throw VbError(errPathFileAccess, "scratch read failed");
+    read_ += n;
+    return n;
+  }
+
+ private:
+  fs::path path_;
+  std::fstream f_;
+  std::size_t read_ = 0, end_ = 0;
+};
+
 }  // namespace
+
+std::unique_ptr<ScratchFile> TestFileSystem::CreateScratch() {
+  return std::make_unique<TestScratchFile>(scratch_.Folder() /
+                                           ("scratch" + std::to_string(++scratchMade)));
+}
+
+int TestFileSystem::ScratchLeft() const {
+  std::error_code ec;
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(scratch_.Folder(), ec)) n += e.is_regular_file();
+  return n;
+}
 
 fs::path TestFileSystem::Real(const std::string& windowsPath) const {
   const bool drive = windowsPath.size() >= 2 && windowsPath[1] == ':';

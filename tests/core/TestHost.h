@@ -38,6 +38,8 @@ class TestFileSystem : public FileSystem {
   }
   unsigned GetAttributes(const std::string& path) override;
   std::string CurrentDirectory() override { return currentDirectory; }
+  // In a folder of its own, outside the machine's drives.
+  std::unique_ptr<ScratchFile> CreateScratch() override;
 
   // The process's current directory, a Windows path.
   std::string currentDirectory = "C:\\Lavoro";
@@ -49,6 +51,9 @@ class TestFileSystem : public FileSystem {
   std::string Get(const std::string& path) const { return support::Slurp(Real(path)); }  // or ""
   bool Has(const std::string& path) const;  // a file, whatever its attributes
   void MakeFolder(const std::string& path) { std::filesystem::create_directories(Real(path)); }
+  // Scratch files made so far, and those that still exist.
+  int scratchMade = 0;
+  int ScratchLeft() const;
 
  private:
   std::filesystem::path File(const std::string& path) const;  // throws when no file
@@ -56,6 +61,7 @@ class TestFileSystem : public FileSystem {
   unsigned& Attributes(const std::filesystem::path& real);
 
   support::TempDir root_{"ovlucore"};
+  support::TempDir scratch_{"ovluscratch"};
   std::map<std::string, unsigned> attributes_;  // by lower-case real path
 };
 

@@ -40,6 +40,8 @@ Routes (query parameters may be combined where it makes sense):
       reset=N                reset the connection after N body bytes
       keepopen=1             keep the connection open after the body
       headers=N              about N bytes of extra header lines
+      sendtimeout=S          drop (reset) a client that takes nothing for S
+                             seconds, as nginx does after its send_timeout
       stall=headers          send the headers, then nothing
       stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
@@ -160,6 +162,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         ends = [int(query[k]) for k in ("cut", "stallafter", "reset") if k in query]
         payload = payload[:min(ends)] if ends else payload
         rate = int(query.get("rate", "0"))
+        if "sendtimeout" in query:
+            return self.send_or_drop(payload, float(query["sendtimeout"]))
         if chunked:
             for i in range(0, len(payload), 1000):
                 piece = payload[i:i + 1000]
@@ -176,6 +180,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # what it has not read yet), shorter than its quiet end.
             time.sleep(0.1)
             # A linger time of 0 makes the close send a reset.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+
+
+    def send_or_drop(self, payload, seconds):
+        """Sends in blocks; a block that waits longer than seconds ends the
+        connection with a reset."""
+        self.connection.settimeout(seconds)
+        try:
+            for i in range(0, len(payload), 65536):
+                self.connection.sendall(payload[i:i + 65536])
+        except OSError:
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                        struct.pack("ii", 1, 0))
             self.connection.close()

@@ -53,6 +53,7 @@ class PosixFileSystem : public FileSystem {
   void SetAttributes(const std::string& path, unsigned attributes) override;
   unsigned GetAttributes(const std::string& path) override;
   std::string CurrentDirectory() override;
+  std::unique_ptr<ScratchFile> CreateScratch() override;
 };
 
 class PosixSystem : public System {

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -143,6 +144,63 @@ class PosixRawFile : public RawFile {
 std::unique_ptr<BinaryFile> Gathering(int fd, const std::string& path) {
   return std::make_unique<GatheringFile>(std::make_unique<PosixRawFile>(fd, path));
 }
+
+// A scratch file without a name: made nameless in the temporary folder where
+// the file system can (O_TMPFILE), else named and unlinked at once, so that
+// the system frees it when the descriptor goes, also when the process dies.
+// Appends go at the end, reads come from a position of their own; once all
+// is read the file is emptied, so a long transfer does not grow it for ever.
+class PosixScratchFile : public ScratchFile {
+ public:
+  PosixScratchFile() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      std::string name = Join(folder, "ovlu-scratch-XXXXXX");
+      fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+      if (fd_ < 0) Fail(errno, "cannot make a scratch file in", folder);
+      ::unlink(name.c_str());
+    }
+  }
+  ~PosixScratchFile() override { ::close(fd_); }
+  PosixScratchFile(const PosixScratchFile&) = delete;
+  PosixScratchFile& operator=(const PosixScratchFile&) = delete;
+
+  void Append(const unsigned char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::pwrite(fd_, data, size, end_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(n < 0 ? errno : ENOSPC, "cannot write", "the scratch file");
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      end_ += n;
+    }
+  }
+
+  std::size_t Read(unsigned char* dst, std::size_t size) override {
+    std::size_t got = 0;
+    while (got < size && read_ < end_) {
+      const std::size_t want =
+          std::min<std::size_t>(size - got, static_cast<std::size_t>(end_ - read_));
+      const ssize_t n = ::pread(fd_, dst + got, want, read_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(n < 0 ? errno : EIO, "cannot read", "the scratch file");
+      got += static_cast<std::size_t>(n);
+      read_ += n;
+    }
+    if (read_ == end_ && end_ > 0) {
+      read_ = end_ = 0;
+      if (::ftruncate(fd_, 0) != 0) Fail(errno, "cannot empty", "the scratch file");
+    }
+    return got;
+  }
+
+ private:
+  int fd_ = -1;
+  off_t read_ = 0;
+  off_t end_ = 0;
+};
 
 }  // namespace
 
@@ -361,6 +419,10 @@ std::string PosixFileSystem::CurrentDirectory() {
       throw VbError(errPathNotFound, std::string("getcwd: ") + std::strerror(errno));
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::unique_ptr<ScratchFile> PosixFileSystem::CreateScratch() {
+  return std::make_unique<PosixScratchFile>();
 }
 
 }  // namespace ovlu
