@@ -26,6 +26,13 @@ enum : std::int16_t {
 };
 enum : int { icHTTP = 4, icByteArray = 1 };
 
+// The number a Content-Length header's text gives, read as the agent reads
+// every number from text (Visual Basic's CLng: blanks around it, a sign,
+// decimal digits, 32 bits). Throws VbError when the text is no such number.
+// The transfer control and the body reader both use it, so they never
+// disagree on where a body ends.
+std::int32_t ContentLengthOf(const std::string& text);
+
 struct Inet {
   virtual ~Inet() = default;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Host.h"
+#include "shell/Vb.h"
 
 namespace ovlu {
 
@@ -48,15 +49,19 @@ std::string HeaderValue(const std::string& block, const std::string& name, bool*
   return value;
 }
 
-// The declared length, -1 unless it is a plain decimal number.
+// The declared length, -1 when there is none the reader would take.
 long long LengthOf(const std::string& text) {
-  if (text.empty() || text.size() > 18 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  try {
+    const std::int32_t n = ContentLengthOf(text);
+    return n >= 0 ? n : -1;
+  } catch (const VbError&) {
     return -1;
-  return std::stoll(text);
+  }
 }
 
 }  // namespace
+
+std::int32_t ContentLengthOf(const std::string& text) { return TextToLong(text); }
 
 void InetControl::SetRequestTimeout(int seconds) {
   if (seconds < 0) throw VbError(errInvalidProperty, "negative time-out");

@@ -13,7 +13,7 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
   std::unique_ptr<BinaryFile> file;
   try {
     const std::string sep = Sys().DecimalSeparator();
-    const std::int32_t contentLength = TextToLong(inet.GetHeader("Content-Length"));
+    const std::int32_t contentLength = ContentLengthOf(inet.GetHeader("Content-Length"));
     const double length = static_cast<double>(contentLength);
 
     window.SetCaption(sizeLabel, Round2Text(length / 1000000.0, sep) + " Mb");
