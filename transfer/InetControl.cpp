@@ -4,6 +4,7 @@
 
 #include "platform/Host.h"
 #include "shell/Vb.h"
+#include "transfer/Url.h"
 
 namespace ovlu {
 
@@ -86,7 +87,9 @@ void InetControl::Begin(const std::string& url, bool probe) {
   events_.clear();
   ring_.Clear();
   DropScratch();
-  StartHop(url);
+  const std::string wire = WireUrl(url);
+  if (wire.empty()) throw VbError(errTransfer, "URL is malformed: " + url);
+  StartHop(wire);
 }
 
 void InetControl::StartHop(const std::string& url) {
@@ -248,7 +251,7 @@ void InetControl::Settle() {
       Fail(error_);
       return;
     case Next::Follow: {
-      const std::string to = redirects_ < kMaxRedirects ? Resolve(url_, location_) : "";
+      const std::string to = redirects_ < kMaxRedirects ? ResolveUrl(url_, location_) : "";
       if (to.empty()) {
         Fail(redirects_ < kMaxRedirects ? "bad redirect" : "too many redirects");
         return;

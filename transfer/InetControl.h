@@ -17,6 +17,9 @@
 //   connection and a time-out end the request with 11, and so does an
 //   answer whose header block exceeds kMaxHeaderBlock. The probe of
 //   OpenURL counts any answer, a redirect included, and follows nothing.
+//   Which URLs are taken, how they go on the wire and where a Location
+//   leads are transfer/Url.h's rules; a refused URL fails Execute and
+//   OpenURL, a refused Location the request.
 // - The time-out counts silence: from the request's start, and from every
 //   report of the platform since. While the agent leaves the buffer full
 //   the server is not waited on, so the clock does not run.
@@ -101,8 +104,8 @@ class InetControl : public Inet {
   int ResponseCode() const { return status_; }
 
  protected:
-  // Starts a GET of url on a connection of its own; throws VbError when the
-  // URL is refused.
+  // Starts a GET of url (in its wire form, see transfer/Url.h) on a
+  // connection of its own; throws VbError when it cannot.
   virtual void Open(const std::string& url) = 0;
   // Drops the connection at once, without waiting for anything. Reports
   // nothing.
@@ -111,9 +114,6 @@ class InetControl : public Inet {
   virtual void Drive() = 0;
   // Blocks at most ms for network activity (or window input).
   virtual void WaitForIo(int ms) = 0;
-  // The URL a redirect's Location names, seen from base; "" when it is no
-  // HTTP(S) URL.
-  virtual std::string Resolve(const std::string& base, const std::string& location) = 0;
 
   // What the platform saw, in any order and as often as it likes.
   void OnResolving() { Advance(Stage::Resolving); }

@@ -85,20 +85,6 @@ std::uintptr_t NextId() {
   return ++id;
 }
 
-// WinINet takes malformed URLs into the background and may never report on
-// them: anything that is not an HTTP(S) URL with a host is refused up front.
-bool IsHttpUrl(const std::string& url) {
-  char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
-  URL_COMPONENTSA parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = sizeof host;
-  if (url.empty() || !::InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
-    return false;
-  return (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS) &&
-         host[0] != '\0';
-}
-
 std::string ErrorText(unsigned long error) { return "WinINet error " + std::to_string(error); }
 
 }  // namespace
@@ -121,7 +107,6 @@ WinInetTransfer::~WinInetTransfer() {
 
 void WinInetTransfer::Open(const std::string& url) {
   if (session_ == nullptr) throw VbError(errTransfer, "WinINet is not available");
-  if (!IsHttpUrl(url)) throw VbError(errTransfer, "not an HTTP URL: " + url);
   Close();
   id_ = NextId();
   opening_ = true;
@@ -150,15 +135,6 @@ void WinInetTransfer::Close() {
 void WinInetTransfer::WaitForIo(int ms) {
   HANDLE ready = Queue().ready;
   ::MsgWaitForMultipleObjectsEx(1, &ready, static_cast<DWORD>(ms), QS_ALLINPUT, 0);
-}
-
-std::string WinInetTransfer::Resolve(const std::string& base, const std::string& location) {
-  char next[4096] = {};
-  DWORD length = sizeof next;
-  if (!::InternetCombineUrlA(base.c_str(), location.c_str(), next, &length, ICU_NO_ENCODE) ||
-      !IsHttpUrl(next))
-    return std::string();
-  return next;
 }
 
 void WinInetTransfer::Drive() {

@@ -44,7 +44,6 @@ class WinInetTransfer : public InetControl {
   void Close() override;
   void Drive() override;
   void WaitForIo(int ms) override;
-  std::string Resolve(const std::string& base, const std::string& location) override;
 
  private:
   void Handle(const Notice& n);

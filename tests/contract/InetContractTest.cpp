@@ -320,6 +320,57 @@ TEST(InetContract, TheBodyKeepsArrivingWhileABoxIsOpen) {
   }
 }
 
+// Which URLs are taken and what goes on the wire, for a list's URL and for
+// a redirect's Location: the targets as the server saw them.
+TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty()) << "needs the test server";
+  // Marks this run's requests among those of other tests.
+  const std::string mark = std::to_string(Clock::now().time_since_epoch().count() % 1000000007);
+  const struct {
+    const char* name;
+    std::string url;
+    std::string target;  // the last request's, as the server read it
+  } rows[] = {
+      {"blanks, non-ASCII, bare and encoded %, a fragment",
+       http + "/u" + mark + "/a b\xE8%41%zz.dat?x=1 2#frag",
+       "/u" + mark + "/a%20b%E8%41%25zz.dat?x=1%202"},
+      {"relative Location with dot segments and a blank",
+       http + "/redirect?to=../r" + mark + "/./x%20y/../z w.dat", "/r" + mark + "/z%20w.dat"},
+      {"absolute Location with a byte beyond ASCII and a fragment",
+       http + "/redirect?to=" + http + "/a" + mark + "/caf%E8%23x.dat", "/a" + mark + "/caf%E8"},
+      {"the scheme and host in capitals", "HTTP://" + http.substr(7) + "/C" + mark, "/C" + mark},
+  };
+  ShortInet inet;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    {
+      AgentRun<> run(inet, r.url);
+      inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
+      run.Run();
+    }
+    AgentRun<> log(inet, http + "/__requests");
+    inet.StateChanged = [&](std::int16_t s) { log.form.Inet1_StateChanged(s); };
+    log.Run();
+    const std::string lines = log.File();
+    std::string last;
+    for (std::size_t at = 0; (at = lines.find("GET ", at)) != std::string::npos; at += 4) {
+      const std::string line = lines.substr(at + 4, lines.find('\n', at) - at - 4);
+      if (line.find(mark) != std::string::npos && line.compare(0, 9, "/redirect") != 0) last = line;
+    }
+    EXPECT_EQ(last, r.target);
+  }
+  // Refused before anything is sent.
+  for (const std::string url :
+       {"ftp://127.0.0.1/x", "http:///x", "http://", "http://a b/x", "http//127.0.0.1/x",
+        "http://127.0.0.1:80a/x", "file:///C:/x", ""}) {
+    SCOPED_TRACE(url);
+    EXPECT_THROW(inet.Execute(url, "GET"), VbError);
+    EXPECT_FALSE(inet.StillExecuting());
+    EXPECT_THROW(inet.OpenURL(url), VbError);
+  }
+}
+
 // The platform's own callback ends the transfer: the control refuses what
 // it reports (more body than there was room for, a header block too long)
 // and asks for the close from inside the report. The platform carries it

@@ -35,7 +35,6 @@ class ScriptedInet : public InetControl {
   void Close() override { url_.clear(); }
   void Drive() override;
   void WaitForIo(int) override {}
-  std::string Resolve(const std::string&, const std::string& location) override { return location; }
 
  private:
   std::string url_;  // of the connection, "" for none

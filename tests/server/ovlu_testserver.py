@@ -107,7 +107,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
-        query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
+        # Bytes beyond ASCII in the query stand for themselves (a Location
+        # written back from "to" keeps them).
+        query = {k: v[0] for k, v in
+                 urllib.parse.parse_qs(url.query, encoding="latin-1").items()}
         with log_lock:
             if url.path == "/__requests":
                 listed = "".join(r + "\n" for r in request_log)

@@ -23,28 +23,6 @@ void GlobalInit() {
   (void)done;
 }
 
-// The URL as it goes on the wire, "" when it is no http or https URL that
-// libcurl can parse. Blanks, which lists write as they stand in folder
-// names ("OrVento 7"), and bytes outside ASCII are percent-encoded, as a
-// browser or WinINet sends them. With a base, url may be relative to it.
-std::string WireUrl(const std::string& url, const std::string& base = "") {
-  CURLU* u = curl_url();
-  char* scheme = nullptr;
-  char* full = nullptr;
-  const unsigned flags = CURLU_ALLOW_SPACE | CURLU_URLENCODE;
-  const bool ok =
-      u && (base.empty() || curl_url_set(u, CURLUPART_URL, base.c_str(), flags) == CURLUE_OK) &&
-      curl_url_set(u, CURLUPART_URL, url.c_str(), flags) == CURLUE_OK &&
-      curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-      (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0) &&
-      curl_url_get(u, CURLUPART_URL, &full, 0) == CURLUE_OK;
-  std::string sent = ok ? full : "";
-  curl_free(full);
-  curl_free(scheme);
-  curl_url_cleanup(u);
-  return sent;
-}
-
 }  // namespace
 
 // The functions libcurl calls back. They only report; InetControl queues
@@ -122,8 +100,6 @@ CurlInet::~CurlInet() {
 }
 
 void CurlInet::Open(const std::string& url) {
-  const std::string wire = WireUrl(url);
-  if (wire.empty()) throw VbError(errTransfer, "URL is malformed: " + url);
   Close();
   CURL* e = curl_easy_init();
   if (!e || !multi_) throw VbError(errTransfer, "cannot start a transfer");
@@ -131,7 +107,9 @@ void CurlInet::Open(const std::string& url) {
   block_.clear();
   errorText_[0] = '\0';
   paused_ = false;
-  curl_easy_setopt(e, CURLOPT_URL, wire.c_str());
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  // The path goes as InetControl wrote it.
+  curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   // A transfer dropped while its name is being looked up does not wait for
@@ -230,10 +208,6 @@ void CurlInet::Drive() {
 
 void CurlInet::WaitForIo(int ms) {
   curl_multi_poll(static_cast<CURLM*>(multi_), nullptr, 0, ms, nullptr);
-}
-
-std::string CurlInet::Resolve(const std::string& base, const std::string& location) {
-  return WireUrl(location, base);
 }
 
 }  // namespace ovlu

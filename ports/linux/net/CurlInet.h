@@ -34,7 +34,6 @@ class CurlInet : public InetControl {
   void Close() override;
   void Drive() override;
   void WaitForIo(int ms) override;
-  std::string Resolve(const std::string& base, const std::string& location) override;
 
  private:
   friend struct CurlCallbacks;
