@@ -106,7 +106,7 @@ void InetControl::StartHop(const std::string& url) {
   // Nothing before the request counts against it.
   lastActivity_ = Clock::now();
   nextStep_ = Clock::time_point{};
-  Open(url);
+  Open(Request{url, kUserAgent, true});
   hopOpen_ = true;
 }
 

@@ -104,9 +104,21 @@ class InetControl : public Inet {
   int ResponseCode() const { return status_; }
 
  protected:
-  // Starts a GET of url (in its wire form, see transfer/Url.h) on a
-  // connection of its own; throws VbError when it cannot.
-  virtual void Open(const std::string& url) = 0;
+  // What every request (probe, GET, redirect hop) asks of the platform.
+  struct Request {
+    std::string url;        // in its wire form (transfer/Url.h)
+    std::string userAgent;  // kUserAgent
+    // A connection made for this request and closed after it: never one
+    // kept from an earlier request, never kept for a later one, whatever
+    // the server says. Always asked for: each request then goes through
+    // every state from the name lookup to the disconnection, and a
+    // connection the server closed meanwhile is never written to.
+    bool ownConnection = true;
+  };
+  static constexpr const char* kUserAgent = "OVLiveUpdate/7.00";
+
+  // Starts a GET as asked; throws VbError when it cannot.
+  virtual void Open(const Request& request) = 0;
   // Drops the connection at once, without waiting for anything. Reports
   // nothing.
   virtual void Close() = 0;

@@ -9,11 +9,7 @@ namespace ovlu::win {
 
 namespace {
 
-// Each request opens a connection of its own, as on Linux: the server closes
-// it after the response, so a request never reuses the probe's connection
-// and reports the host lookup and the connecting again. Redirects are
-// InetControl's to follow.
-constexpr char kRequestHeaders[] = "Connection: close\r\n";
+// Redirects are InetControl's to follow; nothing comes from the cache.
 constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                              INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
                              INTERNET_FLAG_NO_AUTO_REDIRECT;
@@ -87,12 +83,22 @@ std::uintptr_t NextId() {
 
 std::string ErrorText(unsigned long error) { return "WinINet error " + std::to_string(error); }
 
+// WinINet keeps a connection whose answer did not say "Connection: close"
+// (HTTP/1.1 keeps connections open by default) in a pool for its server,
+// whatever the request said, and hands it to the next request there, even
+// when the server has closed it meanwhile: that request then fails ("read
+// failed 10054" under Wine). Telling WinINet that the settings changed
+// makes it drop every pooled connection, so that none is ever reused.
+void DropPooledConnections() {
+  ::InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
 }  // namespace
 
 WinInetTransfer::WinInetTransfer() {
   Queue();
-  HINTERNET session = ::InternetOpenA("OVLiveUpdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, INTERNET_FLAG_ASYNC);
+  HINTERNET session = ::InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                      INTERNET_FLAG_ASYNC);
   session_ = session;
   if (session != nullptr) ::InternetSetStatusCallbackA(session, StatusCallback);
 }
@@ -105,13 +111,20 @@ WinInetTransfer::~WinInetTransfer() {
   }
 }
 
-void WinInetTransfer::Open(const std::string& url) {
+void WinInetTransfer::Open(const Request& request) {
   if (session_ == nullptr) throw VbError(errTransfer, "WinINet is not available");
   Close();
+  std::string headers = "User-Agent: " + request.userAgent + "\r\n";
+  ownConnection_ = request.ownConnection;
+  if (ownConnection_) {
+    // The server is told, and WinINet is left nothing it could reuse.
+    headers += "Connection: close\r\n";
+    DropPooledConnections();
+  }
   id_ = NextId();
   opening_ = true;
-  HINTERNET h = ::InternetOpenUrlA(session_, url.c_str(), kRequestHeaders, static_cast<DWORD>(-1L),
-                                   kOpenFlags, id_);
+  HINTERNET h = ::InternetOpenUrlA(session_, request.url.c_str(), headers.c_str(),
+                                   static_cast<DWORD>(headers.size()), kOpenFlags, id_);
   if (h != nullptr) {
     // Answered at once: the answer still goes through the queue, so that it
     // is handled with the other notices.
@@ -128,7 +141,11 @@ void WinInetTransfer::Close() {
   // Late notices of this request carry its old id and are dropped.
   id_ = 0;
   opening_ = waiting_ = false;
-  if (request_ != nullptr) ::InternetCloseHandle(request_);
+  if (request_ != nullptr) {
+    ::InternetCloseHandle(request_);
+    // A connection closing with its request may just have gone to the pool.
+    if (ownConnection_) DropPooledConnections();
+  }
   request_ = nullptr;
 }
 

@@ -40,7 +40,7 @@ class WinInetTransfer : public InetControl {
   };
 
  protected:
-  void Open(const std::string& url) override;
+  void Open(const Request& request) override;
   void Close() override;
   void Drive() override;
   void WaitForIo(int ms) override;
@@ -52,10 +52,11 @@ class WinInetTransfer : public InetControl {
 
   HINTERNET session_ = nullptr;
   HINTERNET request_ = nullptr;
-  std::uintptr_t id_ = 0;     // context of the request now open; 0 for none
-  bool opening_ = false;      // waiting for the answer's headers
-  bool waiting_ = false;      // a wait for body bytes goes on in the background
-  INTERNET_BUFFERSA read_{};  // the read that may go on in the background
+  std::uintptr_t id_ = 0;      // context of the request now open; 0 for none
+  bool opening_ = false;       // waiting for the answer's headers
+  bool ownConnection_ = true;  // the request may reuse no connection
+  bool waiting_ = false;       // a wait for body bytes goes on in the background
+  INTERNET_BUFFERSA read_{};   // the read that may go on in the background
   std::vector<unsigned char> block_ = std::vector<unsigned char>(kBlock);
 };
 

@@ -320,6 +320,38 @@ TEST(InetContract, TheBodyKeepsArrivingWhileABoxIsOpen) {
   }
 }
 
+// Every request runs on a connection of its own: a quick file after a slow
+// one arrives (a reused connection that the server had closed would fail
+// its probe), also from a server that closes after every answer without
+// saying so.
+TEST(InetContract, EveryRequestHasAConnectionOfItsOwn) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty()) << "needs the test server";
+  const std::vector<std::size_t> sizes = {20000, 6144, 30000};
+  const struct {
+    const char* name;
+    std::vector<std::string> urls;
+  } rows[] = {
+      {"quick, slow at 1 KiB/s, quick",
+       {http + "/gen/20000", http + "/gen/6144?rate=1024", http + "/gen/30000"}},
+      {"a server that closes without saying so",
+       {http + "/gen/20000?silentclose=1", http + "/gen/6144?rate=1024&silentclose=1",
+        http + "/gen/30000?silentclose=1"}},
+  };
+  ShortInet inet;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    AgentRun<> run(inet, r.urls);
+    inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
+    run.Run();
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(run.window.SubItem(i + 1, 2), "100%") << "row " << i + 1;
+      EXPECT_TRUE(run.File(i) == support::Pattern(sizes[static_cast<std::size_t>(i)]))
+          << "row " << i + 1 << ": " << run.File(i).size() << " bytes";
+    }
+  }
+}
+
 // Which URLs are taken and what goes on the wire, for a list's URL and for
 // a redirect's Location: the targets as the server saw them.
 TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
@@ -360,6 +392,11 @@ TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
     }
     EXPECT_EQ(last, r.target);
   }
+  // The agent names itself the same on every platform.
+  AgentRun<> agent(inet, http + "/agent");
+  inet.StateChanged = [&](std::int16_t s) { agent.form.Inet1_StateChanged(s); };
+  agent.Run();
+  EXPECT_EQ(agent.File(), "OVLiveUpdate/7.00");
   // Refused before anything is sent.
   for (const std::string url :
        {"ftp://127.0.0.1/x", "http:///x", "http://", "http://a b/x", "http//127.0.0.1/x",

@@ -38,7 +38,10 @@ inline constexpr char kNoFile[] = "<no file>";
 
 template <class W = HeadlessWindow>
 struct AgentRun {
-  AgentRun(PlatformInet& control, const std::string& url) : inet(control) {
+  AgentRun(PlatformInet& control, const std::string& url)
+      : AgentRun(control, std::vector<std::string>{url}) {}
+  // One record a file, fetched into C:\Dest\a.dat.remove, b.dat.remove, ...
+  AgentRun(PlatformInet& control, const std::vector<std::string>& urls) : inet(control) {
     SetHost(&fs, &sys);
     ResetProcessValues();
     window.Load(&form);
@@ -50,12 +53,15 @@ struct AgentRun {
     inet.SetPump([this] { window.DoEvents(); });
     fs.MakeFolder("C:\\Dest");
     UpdateItemArray& items = G().UpdateItems;
-    items.Redim(0);
-    items[0].Sources.Redim(0);
-    items[0].Sources[0] = {url, GetServerPart(url)};
-    items[0].FileName = items[0].DestName = "a.dat";
-    items[0].DestFolder = "C:\\Dest\\";
-    window.AddRow("a.dat");
+    items.Redim(static_cast<std::int32_t>(urls.size()) - 1);
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+      UpdateItem& item = items[static_cast<std::int32_t>(i)];
+      item.Sources.Redim(0);
+      item.Sources[0] = {urls[i], GetServerPart(urls[i])};
+      item.FileName = item.DestName = std::string(1, static_cast<char>('a' + i)) + ".dat";
+      item.DestFolder = "C:\\Dest\\";
+      window.AddRow(item.FileName);
+    }
   }
   ~AgentRun() {
     inet.StateChanged = nullptr;
@@ -71,6 +77,12 @@ struct AgentRun {
     return SecondsSince(start);
   }
   std::string File() { return fs.Has(kReceived) ? fs.Get(kReceived) : kNoFile; }
+  // The received file of the record at index i.
+  std::string File(int i) {
+    const std::string path =
+        "C:\\Dest\\" + std::string(1, static_cast<char>('a' + i)) + ".dat.remove";
+    return fs.Has(path) ? fs.Get(path) : kNoFile;
+  }
 
   PlatformInet& inet;
   TestFileSystem fs;

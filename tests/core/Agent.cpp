@@ -6,7 +6,8 @@
 
 namespace ovlu::test {
 
-void ScriptedInet::Open(const std::string& url) {
+void ScriptedInet::Open(const Request& request) {
+  const std::string& url = request.url;
   log.push_back(url + " " + std::to_string(RequestTimeout()));
   url_ = url;
   answered_ = false;

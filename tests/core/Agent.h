@@ -31,7 +31,7 @@ class ScriptedInet : public InetControl {
   std::vector<std::string> log;          // "URL TIMEOUT" of every probe and request
 
  protected:
-  void Open(const std::string& url) override;
+  void Open(const Request& request) override;
   void Close() override { url_.clear(); }
   void Drive() override;
   void WaitForIo(int) override {}

@@ -40,11 +40,14 @@ Routes (query parameters may be combined where it makes sense):
       reset=N                reset the connection after N body bytes
       keepopen=1             keep the connection open after the body
       headers=N              about N bytes of extra header lines
+      silentclose=1          no "Connection: close" in the answer; the
+                             connection is closed after it all the same
       sendtimeout=S          drop (reset) a client that takes nothing for S
                              seconds, as nginx does after its send_timeout
       stall=headers          send the headers, then nothing
       stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
+  /agent                     the request's User-Agent as the body
   /redirect?to=PATH&code=N   redirect (302 unless code is given) to PATH
   /loop                      302 to itself, for ever
   /__requests                "METHOD TARGET" of every earlier request, one a line
@@ -93,7 +96,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             headers = list(headers) + [("Content-Length", len(body))]
         for kv in headers:
             self.send_header(*kv)
-        self.send_header("Connection", "close")
+        if "silentclose=1" not in self.path:
+            self.send_header("Connection", "close")
+        # The connection is closed after every answer, whatever it says.
+        self.close_connection = True
         self.end_headers()
         self.wfile.write(body or b"")
 
@@ -123,6 +129,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(302, [("Location", "/")], b"")
         elif url.path == "/":
             self.answer(200, body=b"ovlu test server\n")
+        elif url.path == "/agent":
+            agent = self.headers.get("User-Agent") or ""
+            self.answer(200, body=agent.encode("latin-1"))
         elif url.path.startswith("/file/"):
             self.serve_file(urllib.parse.unquote(url.path[len("/file/"):]), query)
         elif url.path.startswith("/gen/") and url.path[5:].isdigit():

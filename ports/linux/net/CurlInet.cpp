@@ -12,7 +12,6 @@ namespace ovlu {
 
 namespace {
 
-constexpr const char* kUserAgent = "OVLiveUpdate/7.00";
 static_assert(CURL_ERROR_SIZE <= 256);
 
 void GlobalInit() {
@@ -99,7 +98,7 @@ CurlInet::~CurlInet() {
   curl_multi_cleanup(static_cast<CURLM*>(multi_));
 }
 
-void CurlInet::Open(const std::string& url) {
+void CurlInet::Open(const Request& request) {
   Close();
   CURL* e = curl_easy_init();
   if (!e || !multi_) throw VbError(errTransfer, "cannot start a transfer");
@@ -107,7 +106,7 @@ void CurlInet::Open(const std::string& url) {
   block_.clear();
   errorText_[0] = '\0';
   paused_ = false;
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
   // The path goes as InetControl wrote it.
   curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
@@ -115,17 +114,19 @@ void CurlInet::Open(const std::string& url) {
   // A transfer dropped while its name is being looked up does not wait for
   // the resolver thread.
   curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
-  curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(e, CURLOPT_USERAGENT, request.userAgent.c_str());
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  // Every request makes and ends its own connection, so each one goes
-  // through all the states from name resolution to disconnection.
-  curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
-  curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-  headers_ = curl_slist_append(nullptr, "Connection: close");
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
+  if (request.ownConnection) {
+    // A new connection, closed after this transfer, the name looked up
+    // afresh; the server is told so too.
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    headers_ = curl_slist_append(nullptr, "Connection: close");
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
+  }
   // The body is what arrives until the connection ends (or the last
   // chunk), also past a Content-Length that says less; where it ends is
   // InetControl's decision.

@@ -30,7 +30,7 @@ class CurlInet : public InetControl {
   CurlInet& operator=(const CurlInet&) = delete;
 
  protected:
-  void Open(const std::string& url) override;
+  void Open(const Request& request) override;
   void Close() override;
   void Drive() override;
   void WaitForIo(int ms) override;
