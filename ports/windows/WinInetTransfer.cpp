@@ -1,6 +1,7 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
 #include <deque>
+#include <set>
 
 #include "platform/Host.h"
 #include "ports/windows/WinInetTransfer.h"
@@ -76,6 +77,25 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
   Push(n);
 }
 
+// Requests dropped before their handle was known (a time-out or a cancel
+// while WinINet was still opening them), by context. Their handle is closed
+// when a late notice brings it. Used on the window thread only.
+std::set<std::uintptr_t>& Abandoned() {
+  static std::set<std::uintptr_t> ids;
+  return ids;
+}
+
+void CloseAbandoned(const WinInetTransfer::Notice& n) {
+  std::set<std::uintptr_t>& ids = Abandoned();
+  const auto it = ids.find(n.context);
+  if (it == ids.end()) return;
+  if (n.status == INTERNET_STATUS_HANDLE_CREATED || n.status == INTERNET_STATUS_REQUEST_COMPLETE) {
+    if (n.result != 0) ::InternetCloseHandle(reinterpret_cast<HINTERNET>(n.result));
+    // The handle comes once, created; a failed open ends with no handle.
+    if (n.result != 0 || n.status == INTERNET_STATUS_REQUEST_COMPLETE) ids.erase(it);
+  }
+}
+
 std::uintptr_t NextId() {
   static std::uintptr_t id = 0x4F56;  // any non-zero start: 0 means "no context" to WinINet
   return ++id;
@@ -105,6 +125,8 @@ WinInetTransfer::WinInetTransfer() {
 
 WinInetTransfer::~WinInetTransfer() {
   Close();
+  Notice n;
+  while (Pop(&n)) CloseAbandoned(n);
   if (session_ != nullptr) {
     ::InternetSetStatusCallbackA(session_, nullptr);
     ::InternetCloseHandle(session_);
@@ -114,6 +136,9 @@ WinInetTransfer::~WinInetTransfer() {
 void WinInetTransfer::Open(const Request& request) {
   if (session_ == nullptr) throw VbError(errTransfer, "WinINet is not available");
   Close();
+  // What earlier requests left in the queue: their handles are closed now.
+  Notice n;
+  while (Pop(&n)) CloseAbandoned(n);
   std::string headers = "User-Agent: " + request.userAgent + "\r\n";
   ownConnection_ = request.ownConnection;
   if (ownConnection_) {
@@ -138,7 +163,9 @@ void WinInetTransfer::Open(const Request& request) {
 }
 
 void WinInetTransfer::Close() {
-  // Late notices of this request carry its old id and are dropped.
+  // Late notices of this request carry its old id and are dropped; the
+  // handle of one still being opened is closed when it comes.
+  if (request_ == nullptr && opening_ && id_ != 0) Abandoned().insert(id_);
   id_ = 0;
   opening_ = waiting_ = false;
   if (request_ != nullptr) {
@@ -161,7 +188,7 @@ void WinInetTransfer::Drive() {
 }
 
 void WinInetTransfer::Handle(const Notice& n) {
-  if (n.context == 0 || n.context != id_) return;  // a request that is over
+  if (n.context == 0 || n.context != id_) return CloseAbandoned(n);  // a request that is over
   switch (n.status) {
     case INTERNET_STATUS_RESOLVING_NAME:
       OnResolving();

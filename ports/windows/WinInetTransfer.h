@@ -6,7 +6,11 @@
 // WinINet reports from its own threads. Those notifications go into a
 // locked queue and set an event; the window thread takes them from the
 // queue in Drive(), which InetControl calls from Poll() and its waits, so
-// everything the agent sees happens on its own thread. The body is read in
+// everything the agent sees happens on its own thread. The status callback
+// only records: no handle is ever closed from inside it, as WinINet
+// requires; a close InetControl asks for is made on the window thread, and
+// the handle of a request dropped before WinINet had made it is closed when
+// its notice comes. The body is read in
 // blocks of up to 64 KiB, by reads that never wait, whenever the buffer has
 // room, so GetChunk(1024) is served from memory.
 //

@@ -408,6 +408,34 @@ TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
   }
 }
 
+// A request dropped while the platform is still opening it (the agent's
+// cancel, or a time-out before the platform has made its request) leaves no
+// connection behind once the next request has run.
+TEST(InetContract, ADroppedRequestLeavesNoConnectionBehind) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty()) << "needs the test server";
+  const std::string mark = "d" + std::to_string(Clock::now().time_since_epoch().count() % 1000003);
+  ShortInet inet;
+  for (int i = 0; i < 3; ++i) {
+    // The server holds the connection until the client lets it go.
+    inet.Execute(http + "/gen/10?keepopen=1&mark=" + mark, "GET");
+    inet.Cancel();
+  }
+  const auto held = [&] {
+    AgentRun<> run(inet, http + "/__open?mark=" + mark);
+    inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
+    run.Run();
+    return run.File();
+  };
+  std::string open = held();
+  for (const auto until = Clock::now() + std::chrono::seconds(3);
+       open != "0" && Clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    open = held();
+  }
+  EXPECT_EQ(open, "0");
+}
+
 // The platform's own callback ends the transfer: the control refuses what
 // it reports (more body than there was room for, a header block too long)
 // and asks for the close from inside the report. The platform carries it

@@ -51,6 +51,8 @@ Routes (query parameters may be combined where it makes sense):
   /redirect?to=PATH&code=N   redirect (302 unless code is given) to PATH
   /loop                      302 to itself, for ever
   /__requests                "METHOD TARGET" of every earlier request, one a line
+  /__open?mark=TEXT          how many connections whose target holds TEXT the
+                             server still holds open, waiting for the client
   anything else              404 with a text body
 """
 
@@ -70,6 +72,7 @@ import urllib.parse
 
 log_lock = threading.Lock()
 request_log = []
+waiting = []  # targets of the requests whose connection the server holds open
 
 
 def paced_send(out, data, rate):
@@ -105,11 +108,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def wait_for_close(self):
         """Blocks until the client closes its side (or the time-out)."""
+        with log_lock:
+            waiting.append(self.path)
         try:
             while self.connection.recv(4096):
                 pass
         except OSError:
             pass
+        finally:
+            with log_lock:
+                waiting.remove(self.path)
 
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
@@ -121,6 +129,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if url.path == "/__requests":
                 listed = "".join(r + "\n" for r in request_log)
                 return self.answer(200, body=listed.encode("latin-1"))
+            if url.path == "/__open":
+                held = sum(query.get("mark", "") in path for path in waiting)
+                return self.answer(200, body=b"%d" % held)
             request_log.append("GET " + self.path)
             if self.server.log:
                 print(request_log[-1], file=self.server.log, flush=True)
