@@ -134,7 +134,11 @@ class PosixRawFile : public RawFile {
   void WriteAll(const unsigned char* data, std::size_t size) override {
     ovlu::WriteAll(fd_, data, size, path_);
   }
-  void Close() override { ::close(fd_); }
+  // Some file systems (network ones, those over a full disk) report a write
+  // that failed only here: the file is not whole then.
+  void Close() override {
+    if (::close(fd_) != 0 && errno != EINTR) Fail(errno, "cannot close", path_);
+  }
 
  private:
   int fd_;
