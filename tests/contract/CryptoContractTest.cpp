@@ -134,6 +134,7 @@ TEST(CryptoContract, OnlyASignatureByAUsableKeyOverTheseBytesVerifies) {
       {"signed by another key", "a.pem", 1, "data.b.sig", "", false, false},
       {"two keys, the second signed", "ab.pem", 2, "data.b.sig", "", false, true},
       {"two keys, the first signed", "ab.pem", 2, "data.a.sig", "", false, true},
+      {"two keys, BOM and CRLF lines", "crlf.pem", 2, "data.b.sig", "", false, true},
       {"two keys, file changed", "ab.pem", 2, "data.b.sig", "", true, false},
       {"P-384 key", "p384.pem", 0, "data.p384.sig", "", false, false},
       {"RSA key", "rsa.pem", 0, "data.rsa.sig", "", false, false},

@@ -24,6 +24,8 @@ make_vectors() {
   openssl pkey -in a.key -pubout -ec_conv_form compressed -out compressed.pem
   # Two keys for a roll-over; a block that is base64 but no key; plain noise.
   cat a.pem b.pem >ab.pem
+  # The same as a Windows editor may save it: a byte-order mark, CRLF lines.
+  { printf '\357\273\277'; sed 's/$/\r/' ab.pem; } >crlf.pem
   { echo "-----BEGIN PUBLIC KEY-----"; openssl rand -base64 91;
     echo "-----END PUBLIC KEY-----"; } >garbage.pem
   openssl rand 3000 >noise.pem
