@@ -137,6 +137,7 @@ TEST(CryptoContract, OnlyASignatureByAUsableKeyOverTheseBytesVerifies) {
       {"two keys, BOM and CRLF lines", "crlf.pem", 2, "data.b.sig", "", false, true},
       {"two keys, file changed", "ab.pem", 2, "data.b.sig", "", true, false},
       {"P-384 key", "p384.pem", 0, "data.p384.sig", "", false, false},
+      {"secp256k1 key", "k256.pem", 0, "data.k256.sig", "", false, false},
       {"RSA key", "rsa.pem", 0, "data.rsa.sig", "", false, false},
       {"compressed P-256 key", "compressed.pem", 0, "data.a.sig", "", false, false},
       {"base64 that is no key", "garbage.pem", 0, "data.a.sig", "", false, false},
