@@ -2,10 +2,12 @@
 
 #include <openssl/bio.h>
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
 #include <openssl/pem.h>
 
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -53,20 +55,21 @@ class OpenSslKey : public PublicKey {
   bool Verify(const Sha256Digest& digest, const unsigned char* der,
               std::size_t size) const override {
     std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new(key_.get(), nullptr));
-    return ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
-           EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) == 1 &&
-           EVP_PKEY_verify(ctx.get(), der, size, digest.data(), digest.size()) == 1;
+    const bool valid = ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+                       EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) == 1 &&
+                       EVP_PKEY_verify(ctx.get(), der, size, digest.data(), digest.size()) == 1;
+    // A refused signature leaves its reasons queued; the thread's next
+    // OpenSSL user (libcurl's TLS) must not read them as its own.
+    ERR_clear_error();
+    return valid;
   }
 
  private:
   std::unique_ptr<EVP_PKEY, PkeyFree> key_;
 };
 
-}  // namespace
-
-std::unique_ptr<Sha256> OpenSslCrypto::NewSha256() { return std::make_unique<OpenSslSha256>(); }
-
-std::unique_ptr<PublicKey> OpenSslCrypto::LoadP256Key(const std::string& pemBlock) {
+std::unique_ptr<PublicKey> LoadPem(const std::string& pemBlock) {
+  if (pemBlock.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
   std::unique_ptr<BIO, BioFree> bio(
       BIO_new_mem_buf(pemBlock.data(), static_cast<int>(pemBlock.size())));
   if (!bio) return nullptr;
@@ -86,6 +89,16 @@ std::unique_ptr<PublicKey> OpenSslCrypto::LoadP256Key(const std::string& pemBloc
       std::strcmp(form, OSSL_PKEY_EC_POINT_CONVERSION_FORMAT_UNCOMPRESSED) != 0)
     return nullptr;
   return std::make_unique<OpenSslKey>(key.release());
+}
+
+}  // namespace
+
+std::unique_ptr<Sha256> OpenSslCrypto::NewSha256() { return std::make_unique<OpenSslSha256>(); }
+
+std::unique_ptr<PublicKey> OpenSslCrypto::LoadP256Key(const std::string& pemBlock) {
+  auto key = LoadPem(pemBlock);
+  ERR_clear_error();  // as after a refused signature
+  return key;
 }
 
 }  // namespace ovlu
