@@ -161,7 +161,7 @@ TEST(CryptoContract, OnlyASignatureByAUsableKeyOverTheseBytesVerifies) {
 
 // A signature of the largest size taken is looked at: one byte more is
 // refused before any key sees it.
-TEST(CryptoContract, SignatureSizeLimitIsTheKeysNotTheBackends) {
+TEST(CryptoContract, SignaturesOverTheLimitOrEmptyReachNoKey) {
   struct CountingKey : PublicKey {
     mutable int calls = 0;
     bool Verify(const Sha256Digest&, const unsigned char*, std::size_t) const override {
