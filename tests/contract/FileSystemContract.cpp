@@ -189,8 +189,8 @@ TEST_P(FileSystemContract, AppendWritesAtTheEndAndLengthCountsIt) {
   auto fresh = fs.OpenAppend(At(*place, "nuovo.txt"));
   fresh->Write(Bytes(support::Pattern(70000)), 70000);
   fresh->Close();
-  EXPECT_EQ(place->Contents(),
-            (Files{{"Log.txt", "riga 1\nriga 2\nriga 3\n"}, {"nuovo.txt", support::Pattern(70000)}}));
+  EXPECT_EQ(place->Contents(), (Files{{"Log.txt", "riga 1\nriga 2\nriga 3\n"},
+                                      {"nuovo.txt", support::Pattern(70000)}}));
   EXPECT_EQ(fs.FileLength(At(*place, "log.txt")), 21);
   EXPECT_EQ(fs.FileLength(At(*place, "Nuovo.TXT")), 70000);
 }
