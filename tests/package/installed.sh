@@ -46,7 +46,7 @@ for f in /usr/bin/OVLiveUpdate /usr/bin/ovlu-list /usr/share/applications/$name.
   /usr/share/icons/hicolor/{16x16,32x32,48x48}/apps/$name.png \
   /usr/share/man/man1/{OVLiveUpdate,ovlu-list}.1.gz \
   /usr/share/doc/$name/{copyright,changelog.gz,list-authors.md}; do
-  grep -qx "$f" <<<"$files" && [ -s "$f" ] || fail "$f is not installed"
+  if ! grep -qx "$f" <<<"$files" || [ ! -s "$f" ]; then fail "$f is not installed"; fi
 done
 [ "$(command -v OVLiveUpdate)" = /usr/bin/OVLiveUpdate ] || fail "OVLiveUpdate is not on the PATH"
 
@@ -77,6 +77,7 @@ out=$(ovlu-list 2>/dev/null) || fail "ovlu-list did not read the list in the dat
 # The installed agent, started by name as the menu entry does.
 (cd "$root/home" && exec OVLiveUpdate) &
 agent_pid=$!
+# shellcheck source=scripts/window-clicks.sh
 . "$repo/scripts/window-clicks.sh"
 ovlu_start_run
 for _ in $(seq 300); do
