@@ -83,6 +83,10 @@ struct FileSystem {
   // Opens (creating when absent) for binary writing from the first byte.
   // With truncate the file is emptied first.
   virtual std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool truncate) = 0;
+  // Opens (creating when absent) for binary writing at its end.
+  virtual std::unique_ptr<BinaryFile> OpenAppend(const std::string& path) = 0;
+  // Size in bytes of a file; throws VbError when there is none.
+  virtual long long FileLength(const std::string& path) = 0;
   // Creates a new file holding exactly these bytes; throws when it cannot.
   virtual void CreateTextFile(const std::string& path, const std::string& text) = 0;
   // Fails (throws) when the source is missing or the destination exists.

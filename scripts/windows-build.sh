@@ -39,7 +39,7 @@ if command -v file >/dev/null; then
     { echo "windows-build: $exe is $(file -b "$exe"), not a 32-bit GUI program" >&2; exit 1; }
 fi
 bad=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
-  grep -viE '^(kernel32|user32|gdi32|comctl32|wininet|shell32|ole32|oleaut32|advapi32|msvcrt|shlwapi|ws2_32|api-ms-win-.*)\.dll$' || true)
+  grep -viE '^(kernel32|user32|gdi32|comctl32|wininet|shell32|ole32|oleaut32|advapi32|msvcrt|shlwapi|ws2_32|bcrypt|crypt32|api-ms-win-.*)\.dll$' || true)
 if [ -n "$bad" ]; then
   echo "windows-build: $exe imports non-system DLLs: $bad" >&2
   exit 1

@@ -187,6 +187,26 @@ std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryWrite(const std::string& 
   return Gathering(h);
 }
 
+std::unique_ptr<BinaryFile> Win32FileSystem::OpenAppend(const std::string& path) {
+  const DWORD a = ::GetFileAttributesA(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES &&
+      (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY)
+    throw VbError(errPathFileAccess, "read-only file: " + path);
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) ThrowLastError("cannot open " + path);
+  return Gathering(h);
+}
+
+long long Win32FileSystem::FileLength(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    ThrowLastError("cannot read the size of " + path);
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    throw VbError(errFileNotFound, "no file: " + path);
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 void Win32FileSystem::CreateTextFile(const std::string& path, const std::string& text) {
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,6 +1,7 @@
 #include "tests/contract/FileSystemContract.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <tuple>
@@ -90,7 +91,7 @@ TEST_P(FileSystemContract, NamesAreFoundWithoutRegardToCaseAndFoldersAreNoFiles)
 
 // Each call on a fresh folder with the same files; "ro" is read-only.
 TEST_P(FileSystemContract, CallsFailWithTheErrorWindowsGivesAndChangeNothingThen) {
-  enum Op { Rename, Delete, Read, Write, Create, GetAttr, SetAttr };
+  enum Op { Rename, Delete, Read, Write, Create, GetAttr, SetAttr, Append, Length };
   const Files before = {
       {"a", "1"}, {"b.TXT", "2"}, {"Citt\xE0.dat", "3"}, {"ro", "4"}, {"Sub\\x", "5"}};
   // The call, its path (and new name), the error.
@@ -116,7 +117,13 @@ TEST_P(FileSystemContract, CallsFailWithTheErrorWindowsGivesAndChangeNothingThen
       {Create, "B.txt", nullptr, errFileExists},
       {Create, "x<y", nullptr, errPathFileAccess},
       {GetAttr, "missing", nullptr, errFileNotFound},
-      {SetAttr, "missing", nullptr, errFileNotFound}};
+      {SetAttr, "missing", nullptr, errFileNotFound},
+      {Append, "ro", nullptr, errPathFileAccess},
+      {Append, "Sub", nullptr, errPathFileAccess},
+      {Append, "nodir\\x", nullptr, errPathNotFound},
+      {Append, "a|b", nullptr, errPathFileAccess},
+      {Length, "missing", nullptr, errFileNotFound},
+      {Length, "nodir\\x", nullptr, errPathNotFound}};
   // Each character Windows refuses in a name.
   for (const char c : std::string("<>|\"?*\x01"))
     rows.push_back({Write, std::string("a") + c + "b", nullptr, errPathFileAccess});
@@ -132,7 +139,9 @@ TEST_P(FileSystemContract, CallsFailWithTheErrorWindowsGivesAndChangeNothingThen
                                            [&] { fs.OpenBinaryWrite(p, false)->Close(); },
                                            [&] { fs.CreateTextFile(p, "new"); },
                                            [&] { fs.GetAttributes(p); },
-                                           [&] { fs.SetAttributes(p, attrArchive); }};
+                                           [&] { fs.SetAttributes(p, attrArchive); },
+                                           [&] { fs.OpenAppend(p)->Close(); },
+                                           [&] { fs.FileLength(p); }};
     EXPECT_EQ(ErrorOf(calls[op]), error);
     EXPECT_EQ(place->Contents(), before);
   }
@@ -197,6 +206,25 @@ TEST_P(FileSystemContract, ScratchFilesGiveBackWhatWasAppendedInOrder) {
   a.reset();
   b.reset();
   EXPECT_EQ(place->Contents(), Files{});
+}
+
+// Appending writes after what is there, in any case of the name, and the
+// length counts every byte; a new file is made when there is none.
+TEST_P(FileSystemContract, AppendWritesAtTheEndAndLengthCountsIt) {
+  auto place = Holding(GetParam(), {{"Log.txt", "riga 1\n"}});
+  FileSystem& fs = place->Fs();
+  for (const char* piece : {"riga 2\n", "", "riga 3\n"}) {
+    auto file = fs.OpenAppend(At(*place, "LOG.TXT"));
+    file->Write(Bytes(piece), std::strlen(piece));
+    file->Close();
+  }
+  auto fresh = fs.OpenAppend(At(*place, "nuovo.txt"));
+  fresh->Write(Bytes(support::Pattern(70000)), 70000);
+  fresh->Close();
+  EXPECT_EQ(place->Contents(), (Files{{"Log.txt", "riga 1\nriga 2\nriga 3\n"},
+                                      {"nuovo.txt", support::Pattern(70000)}}));
+  EXPECT_EQ(fs.FileLength(At(*place, "log.txt")), 21);
+  EXPECT_EQ(fs.FileLength(At(*place, "Nuovo.TXT")), 70000);
 }
 
 // Read-only is kept by every implementation; a file that reads back as

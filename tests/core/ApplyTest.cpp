@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "shell/RunLog.h"
 #include "tests/core/Agent.h"
 
 namespace ovlu::test {
@@ -39,6 +40,20 @@ Files In(Agent& a, const std::string& folder) {
   return files;
 }
 
+// What the run log holds after f: the lines gathered before are dropped.
+template <class F>
+std::string LogOf(Agent& a, F&& f) {
+  const std::string path = "C:\\Log\\OVLiveUpdate.log";
+  a.fs.MakeFolder("C:\\Log");
+  Log().Open("");
+  Log().Flush();
+  Log().Open(path);
+  f();
+  Log().Flush();
+  Log().Open("");
+  return a.fs.Has(path) ? a.fs.Get(path) : "";
+}
+
 // One record, and after it a complete "S" row g.dll as a witness of whether
 // the step went on.
 TEST(ApplyTest, OneRecordAndItsFiles) {
@@ -53,6 +68,7 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     const char* appAfter = "";                // "": as before
     VbBool cancelBefore = vbFalse;
     const char* readOnly = nullptr;  // a file of C:\Dest made read-only
+    const char* logged = "";         // a line of the run log says this
   } cases[] = {
       {"new file", "", "100%", "f.dll.remove=new", "f.dll=new", "11"},
       {"replaced file, one generation of backups", "X", "100%",
@@ -66,16 +82,20 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
       {"names differ in case only", "", "100%", "F.DLL.REMOVE=new F.dll=current",
        "f.dll=new f.dll.old=current", "11"},
       // Only a row at exactly "100%" is applied; the step goes on after it.
-      {"99%", "", "99%", "f.dll.remove=new", "", "01"},
+      {"99%", "", "99%", "f.dll.remove=new", "", "01", "OrVento.exe=product", "", vbFalse, nullptr,
+       "apply row 1 (f.dll) not applied: its percentage reads \"99%\""},
       {"100 %", "", "100 %", "f.dll.remove=new", "", "01"},
       {"server unreachable", "", "Server non disponibile.", "f.dll.remove=new", "", "01"},
       // The first error ends the step where it came: the current file is
       // already the backup.
-      {"nothing received", "", "100%", "f.dll=current", "f.dll.old=current", "00"},
+      {"nothing received", "", "100%", "f.dll=current", "f.dll.old=current", "00",
+       "OrVento.exe=product", "", vbFalse, nullptr,
+       "move rename C:\\Dest\\f.dll.remove -> C:\\Dest\\f.dll: error 53"},
       {"a failure flagged before", "", "100%", "f.dll.remove=new", "", "00", "OrVento.exe=product",
-       "", vbTrue},
+       "", vbTrue, nullptr, "apply nothing applied: a download failed"},
       {"read-only backup", "", "100%", "f.dll.remove=new f.dll=current f.dll.old=older", "", "00",
-       "OrVento.exe=product", "", vbFalse, "f.dll.old"},
+       "OrVento.exe=product", "", vbFalse, "f.dll.old",
+       "move delete C:\\Dest\\f.dll.old: error 75"},
       // The product's executable comes back from its backup; without either
       // the row's files are in place but it gets no mark.
       {"product in another case", "", "100%", "f.dll.remove=new", "f.dll=new", "11",
@@ -95,7 +115,8 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
     a.fs.Delete(a.AppFolder() + "\\OrVento.exe");
     for (const auto& [name, content] : F(c.app)) a.fs.Put(a.AppFolder() + "\\" + name, content);
     G().CancelRequested = c.cancelBefore;
-    a.form.StartAzioneSuFile();
+    const std::string log = LogOf(a, [&] { a.form.StartAzioneSuFile(); });
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     EXPECT_EQ(In(a, kDest), after);
     Files app = In(a, a.AppFolder());
     app.erase("OVLiveUpdate.exe.manifest");
@@ -106,6 +127,18 @@ TEST(ApplyTest, OneRecordAndItsFiles) {
   }
 }
 
+// A destination folder that is not there: the move names it and the error.
+TEST(ApplyTest, AMissingFolderIsLogged) {
+  Agent a;
+  Start(a, {Line("", "f.dll", "C:\\Manca")}, {"100%"}, {});
+  const std::string log = LogOf(a, [&] { a.form.StartAzioneSuFile(); });
+  EXPECT_NE(log.find("rename C:\\Manca\\f.dll.remove -> C:\\Manca\\f.dll: error 76"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("stopped at row 1"), std::string::npos) << log;
+  EXPECT_EQ(G().CancelRequested, vbTrue);
+}
+
 TEST(ApplyTest, RegistrationAndOpeningGoThroughTheShell) {
   Agent a;
   Start(a,
@@ -114,7 +147,10 @@ TEST(ApplyTest, RegistrationAndOpeningGoThroughTheShell) {
         {"100%", "100%", "100%"}, {{"m.dll.remove", "dll"}, {"Setup.exe.remove", "exe"}});
   a.fs.Put("C:\\Program Files\\Comp\\grid.ocx.remove", "ocx");
   const Handle form = a.window.WindowHandle(Control::MainForm);
-  a.form.StartAzioneSuFile();
+  const std::string log = LogOf(a, [&] { a.form.StartAzioneSuFile(); });
+  for (const char* launched : {"launch \\regsvr32.exe /s C:\\Program Files\\Comp\\grid.ocx",
+                               "launch open Setup.exe in C:\\Lavoro"})
+    EXPECT_NE(log.find(launched), std::string::npos) << log;
 
   std::vector<std::string> calls;
   for (const TestSystem::ShellCall& s : a.sys.shellCalls) {

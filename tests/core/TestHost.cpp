@@ -169,6 +169,17 @@ std::unique_ptr<BinaryFile> TestFileSystem::OpenBinaryWrite(const std::string& p
   return std::make_unique<TestBinaryFile>(std::move(f));
 }
 
+std::unique_ptr<BinaryFile> TestFileSystem::OpenAppend(const std::string& path) {
+  const fs::path real = Writable(path);
+  std::fstream f(real, std::ios::binary | std::ios::out | std::ios::app);
+  if (!f) throw VbError(errPathFileAccess, "Path/File access error");
+  return std::make_unique<TestBinaryFile>(std::move(f));
+}
+
+long long TestFileSystem::FileLength(const std::string& path) {
+  return static_cast<long long>(fs::file_size(File(path)));
+}
+
 void TestFileSystem::CreateTextFile(const std::string& path, const std::string& text) {
   const fs::path real = Writable(path);
   if (IsFile(real)) throw VbError(errFileExists, "File already exists");

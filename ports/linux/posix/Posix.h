@@ -47,6 +47,8 @@ class PosixFileSystem : public FileSystem {
   bool FileExistsAnyAttributes(const std::string& path) override;
   std::vector<unsigned char> ReadAll(const std::string& path) override;
   std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool truncate) override;
+  std::unique_ptr<BinaryFile> OpenAppend(const std::string& path) override;
+  long long FileLength(const std::string& path) override;
   void CreateTextFile(const std::string& path, const std::string& text) override;
   void Rename(const std::string& from, const std::string& to) override;
   void Delete(const std::string& path) override;

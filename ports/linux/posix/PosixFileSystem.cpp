@@ -346,6 +346,23 @@ std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& 
   return Gathering(fd, p);
 }
 
+std::unique_ptr<BinaryFile> PosixFileSystem::OpenAppend(const std::string& path) {
+  std::unique_ptr<BinaryFile> file = OpenBinaryWrite(path, false);
+  file.reset();
+  const std::string p = ToPosixPath(path);
+  const int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) Fail(errno, "cannot open", p);
+  return Gathering(fd, p);
+}
+
+long long PosixFileSystem::FileLength(const std::string& path) {
+  const std::string p = ToPosixPath(path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) Fail(errno, "cannot read the size of", p);
+  if (!S_ISREG(st.st_mode)) Fail(ENOENT, "no file", p);
+  return static_cast<long long>(st.st_size);
+}
+
 void PosixFileSystem::CreateTextFile(const std::string& path, const std::string& text) {
   // An existing file in any case of its name counts: the name resolves to it.
   const std::string p = ToPosixPath(path);
