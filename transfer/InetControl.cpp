@@ -313,10 +313,13 @@ void InetControl::DropScratch() {
 
 void InetControl::Dispatch() {
   // While the completion handler reads the body, the states that come meanwhile
-  // (the connection's 9 and 10) wait until it has returned.
-  if (completing_) return;
+  // (the connection's 9 and 10) wait until the reader has met the body's
+  // end: a whole body then shows them before the handler's last text, a
+  // broken one after the handler has returned.
+  if (completing_ && bodySeen_ != BodyEnd::Ended) return;
   while (!events_.empty()) {
     const Event e = events_.front();
+    if (completing_ && e.terminal) return;
     events_.pop_front();
     if (!e.terminal) {
       if (StateChanged) StateChanged(e.state);
