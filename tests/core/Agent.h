@@ -23,9 +23,9 @@ namespace ovlu::test {
 class ScriptedInet : public InetControl {
  public:
   struct Reply {
-    std::string body;    // sent with its Content-Length
-    bool fails = false;  // answers 500
-    bool held = false;   // the server says nothing while this is set
+    std::string body;       // sent with its Content-Length
+    bool fails = false;     // answers 500
+    bool held = false;      // the server says nothing while this is set
     std::size_t perMs = 0;  // body bytes per millisecond at most; 0: as many as fit
   };
 
