@@ -31,8 +31,6 @@ constexpr UINT_PTR kDrawTimerId = 3;
 constexpr UINT kDrawGap = 30;
 // The bar counts in these steps; the agent's float values stay in the model.
 constexpr int kBarSteps = 10000;
-// A DoEvents between two rounds of window messages costs a clock reading.
-constexpr LONGLONG kEventGapMicroseconds = 4000;
 
 // Child control identifiers; 1 and 2 are left to IDOK and IDCANCEL, which
 // the dialog keyboard handling sends for Enter and Escape.
@@ -43,18 +41,6 @@ constexpr COLORREF kShapeColour = RGB(192, 192, 255);
 constexpr COLORREF kLineLight = RGB(192, 192, 192);
 constexpr COLORREF kLineDark = RGB(128, 128, 128);
 constexpr COLORREF kLblMesgText = RGB(0, 128, 128);
-
-LONGLONG Microseconds() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  ::QueryPerformanceCounter(&now);
-  return now.QuadPart / frequency.QuadPart * 1000000 +
-         now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
-}
 
 // The hourglass covers every window of the program, message boxes
 // included: while it is on, each window answers WM_SETCURSOR with it,
@@ -91,6 +77,13 @@ LRESULT CALLBACK CoverNewWindow(int code, WPARAM wp, LPARAM lp) {
       (reinterpret_cast<CBT_CREATEWNDA*>(lp)->lpcs->style & WS_CHILD) == 0)
     CoverWindow(reinterpret_cast<HWND>(wp), 0);
   return ::CallNextHookEx(g_newWindowHook, code, wp, lp);
+}
+
+// The window whose message box is open, for the box's thread timer.
+Win32Window* g_boxWindow = nullptr;
+
+void CALLBACK BoxTick(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_boxWindow != nullptr) EventDispatch::Background(g_boxWindow->onBackground);
 }
 
 Win32Window* FromHwnd(HWND h) {
@@ -240,13 +233,11 @@ Win32Window::~Win32Window() {
 bool Win32Window::Loaded() const { return model_.Loaded(); }
 
 void Win32Window::Load(FormEvents* events) {
-  events_ = events;
   if (model_.Loaded()) return;
   model_.Load();
+  dispatch_.Attach(events);
   hwnds_.fill(nullptr);
-  activated_ = false;
   focus_ = nullptr;
-  inTimer1_ = inTimerTimeOut_ = false;
   drawPosted_ = false;
   barShown_ = 0;
   RegisterClasses();
@@ -364,7 +355,7 @@ void Win32Window::Show() {
   ::SetForegroundWindow(main);
   // A window activated while still hidden (a control took the focus), or
   // never made active at all, is still activated once on being shown.
-  if (!activated_) ::PostMessageA(main, kCheckActivation, 0, 0);
+  ::PostMessageA(main, kCheckActivation, 0, 0);
 }
 
 void Win32Window::DestroyResources() {
@@ -381,6 +372,7 @@ void Win32Window::Unload() {
   if (!model_.Loaded()) return;
   HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
   model_.Unload();
+  dispatch_.Detach();
   if (main != nullptr && ::IsWindow(main)) ::DestroyWindow(main);
   DestroyResources();
   hwnds_.fill(nullptr);
@@ -583,7 +575,16 @@ Handle Win32Window::LoadImageA(const std::string& name, unsigned type, int cx, i
 int Win32Window::MsgBox(const std::string& text, int flags, const std::string& title) {
   Draw();
   HWND owner = static_cast<HWND>(Hwnd(Control::MainForm));
-  return ::MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags));
+  // The box's own message loop dispatches the timers, the window's and a
+  // thread timer of the box's that moves the network on beside it.
+  Win32Window* outer = g_boxWindow;
+  g_boxWindow = this;
+  const UINT_PTR background =
+      ::SetTimer(nullptr, 0, static_cast<UINT>(EventDispatch::kBackgroundGap.count()), BoxTick);
+  const int answer = ::MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags));
+  if (background != 0) ::KillTimer(nullptr, background);
+  g_boxWindow = outer;
+  return answer;
 }
 
 void Win32Window::SetScreenPointer(int pointer) {
@@ -607,9 +608,7 @@ void Win32Window::DoEvents() {
   // The window's messages run at most once per gap: a click, a key or a due
   // timer waits no longer than that, and a caller that pumps after every
   // kilobyte does not pay for a round of the message queue each time.
-  const LONGLONG now = Microseconds();
-  if (now >= nextEvents_) {
-    nextEvents_ = now + kEventGapMicroseconds;
+  if (dispatch_.RoundDue()) {
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
@@ -636,16 +635,6 @@ int Win32Window::Run() {
     if (ByDialogManager(static_cast<HWND>(Hwnd(Control::MainForm)), msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
-  }
-}
-
-void Win32Window::Fire(void (FormEvents::*handler)()) {
-  if (events_ == nullptr) return;
-  // The handlers trap their own errors; nothing may unwind through the
-  // system's message dispatch.
-  try {
-    (events_->*handler)();
-  } catch (...) {
   }
 }
 
@@ -723,9 +712,9 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       }
       if (code == BN_CLICKED) {
         if (id == ControlId(Control::cmdGET))
-          Fire(&FormEvents::cmdGET_Click);
+          dispatch_.Click(Control::cmdGET);
         else if (id == ControlId(Control::CmdChiudi))
-          Fire(&FormEvents::CmdChiudi_Click);
+          dispatch_.Click(Control::CmdChiudi);
       }
       return 0;
     }
@@ -734,16 +723,10 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
         Draw();
         return 0;
       }
-      if (wp == kTimer1Id && model_.Enabled(Control::Timer1) && !inTimer1_) {
-        inTimer1_ = true;
-        Fire(&FormEvents::Timer1_Timer);
-        inTimer1_ = false;
-      } else if (wp == kTimerTimeOutId && model_.Enabled(Control::TimerTimeOut) &&
-                 !inTimerTimeOut_) {
-        inTimerTimeOut_ = true;
-        Fire(&FormEvents::TimerTimeOut_Timer);
-        inTimerTimeOut_ = false;
-      }
+      if (wp == kTimer1Id && model_.Enabled(Control::Timer1))
+        dispatch_.Tick(Control::Timer1);
+      else if (wp == kTimerTimeOutId && model_.Enabled(Control::TimerTimeOut))
+        dispatch_.Tick(Control::TimerTimeOut);
       return 0;
     }
     case WM_ACTIVATE: {
@@ -755,25 +738,20 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       if (target == nullptr || !::IsWindow(target) || !::IsWindowEnabled(target))
         target = ::GetNextDlgTabItem(main, nullptr, FALSE);
       if (target != nullptr) ::SetFocus(target);
-      if (!activated_ && ::IsWindowVisible(main)) {
-        activated_ = true;
-        Fire(&FormEvents::Form_Activate);
-      }
+      if (::IsWindowVisible(main)) dispatch_.Activate();
       return 0;
     }
     case kCheckActivation:
-      if (!activated_ && ::IsWindowVisible(main)) {
-        activated_ = true;
-        Fire(&FormEvents::Form_Activate);
-      }
+      if (::IsWindowVisible(main)) dispatch_.Activate();
       return 0;
     case WM_CLOSE:
-      Fire(&FormEvents::Form_CloseBox);
+      dispatch_.CloseBox();
       return 0;
     case WM_DESTROY:
       if (model_.Loaded()) {
         // Destroyed from outside the agent: forget the window.
         model_.Unload();
+        dispatch_.Detach();
         hwnds_.fill(nullptr);
       }
       return 0;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "shell/EventDispatch.h"
 #include "shell/FormModel.h"
 
 namespace ovlu::win {
@@ -65,9 +66,6 @@ class Win32Window : public Window {
   void DoEvents() override;
   int Run() override;
 
-  // Called by every DoEvents, after the window's messages when they were due.
-  std::function<void()> onPump;
-
   // Dots per inch used for the layout.
   int DpiX() const { return dpiX_; }
   int DpiY() const { return dpiY_; }
@@ -87,24 +85,19 @@ class Win32Window : public Window {
   void CreateControls();
   void DestroyResources();
   void LoadBanner();
-  void Fire(void (FormEvents::*handler)());
   void PaintDecoration(void* hdc);
   void DrawSoon();
   void Draw();
 
-  FormEvents* events_ = nullptr;
+  EventDispatch dispatch_;
   FormModel model_;
   std::array<void*, kControls> hwnds_{};
   std::array<bool, kControls> captionDue_{};
   bool drawPosted_ = false;
   int barShown_ = 0;
-  long long nextEvents_ = 0;
-  bool activated_ = false;
   bool comInitialised_ = false;
   int dpiX_ = 96;
   int dpiY_ = 96;
-  bool inTimer1_ = false;
-  bool inTimerTimeOut_ = false;
   bool quit_ = false;
   int quitCode_ = 0;
   void* focus_ = nullptr;
