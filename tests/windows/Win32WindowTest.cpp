@@ -33,11 +33,33 @@ std::string Cell(HWND list, int row, int sub) {
   return sub < 0 ? std::to_string(item.iImage) : buffer;
 }
 
+// The answer the next box gets from AnswerBox.
+int boxAnswer = IDNO;
+
+BOOL CALLBACK PressAnswer(HWND h, LPARAM) {
+  char name[16] = {};
+  ::GetClassNameA(h, name, sizeof name);
+  if (std::string(name) == "#32770" && ::IsWindowVisible(h))
+    ::PostMessageA(h, WM_COMMAND, static_cast<WPARAM>(boxAnswer), 0);
+  return TRUE;
+}
+
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(nullptr, id);
+  ::EnumThreadWindows(::GetCurrentThreadId(), PressAnswer, 0);
+}
+
 struct Win32Rig : contract::RigOf<Win32Window> {
   HWND Of(Control c) { return H(w, c); }
   void PostClick(Control button) override {
-    // A disabled button takes no clicks from the mouse.
-    if (::IsWindowEnabled(Of(button))) ::PostMessageA(Of(button), BM_CLICK, 0, 0);
+    // A disabled button takes no clicks from the mouse, nor does a window
+    // that an open box has disabled.
+    if (::IsWindowEnabled(Of(button)) && ::IsWindowEnabled(Of(MainForm)))
+      ::PostMessageA(Of(button), BM_CLICK, 0, 0);
+  }
+  void AnswerBoxAfter(int ms, int answer) override {
+    boxAnswer = answer;
+    ::SetTimer(nullptr, 0, static_cast<UINT>(ms), AnswerBox);
   }
   void CloseBox() override { ::PostMessageA(Of(MainForm), WM_SYSCOMMAND, SC_CLOSE, 0); }
   std::string Drawn(Control c) override {
