@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <functional>
 #include <string>
 
@@ -88,6 +89,12 @@ class Win32Window : public Window {
   void PaintDecoration(void* hdc);
   void DrawSoon();
   void Draw();
+  // The list view learns of new rows, and redraws changed ones, on Draw.
+  void SyncRows() const;
+  void RowChanged(int row);
+  // Answers the list view's question for a row's text or image
+  // (NMLVDISPINFOA or, when wide, NMLVDISPINFOW).
+  void ShowRow(void* info, bool wide) const;
 
   EventDispatch dispatch_;
   FormModel model_;
@@ -95,6 +102,9 @@ class Win32Window : public Window {
   std::array<bool, kControls> captionDue_{};
   bool drawPosted_ = false;
   int barShown_ = 0;
+  mutable bool rowsDue_ = false;
+  int firstRowDue_ = INT_MAX;  // rows to redraw, from 1; none while first > last
+  int lastRowDue_ = 0;
   bool comInitialised_ = false;
   int dpiX_ = 96;
   int dpiY_ = 96;
