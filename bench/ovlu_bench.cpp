@@ -32,6 +32,7 @@
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
 #include "ports/linux/qt/QtWindow.h"
+#include "shell/EventDispatch.h"
 #include "shell/MainForm.h"
 
 namespace {
@@ -67,8 +68,8 @@ int Agent(int argc, char** argv, const std::string& url, const std::string& root
   } sys(1, argv);
   ovlu::SetHost(&fs, &sys);
   ovlu::QtWindow window;
-  ovlu::CurlInet inet([&window] { window.DoEvents(); });
-  window.onPump = [&inet] { inet.Poll(); };
+  ovlu::CurlInet inet;
+  ovlu::ConnectPump(window, inet);
   Clock::time_point yes;
   window.msgBoxHook = [&yes](const std::string&, int, const std::string&) {
     yes = Clock::now();
@@ -81,7 +82,7 @@ int Agent(int argc, char** argv, const std::string& url, const std::string& root
 
   qobject_cast<QAbstractButton*>(window.Widget(ovlu::Control::cmdGET))->click();
   const double seconds = std::chrono::duration<double>(Clock::now() - yes).count();
-  window.onPump = nullptr;
+  ovlu::DisconnectPump(window, inet);
   if (fsys::exists(data + "/Updates.upd") ||
       window.Caption(ovlu::Control::LblMesg) != "Aggiornamento completato.") {
     std::fprintf(stderr, "the run did not complete: %s (row: %s)\n",

@@ -128,6 +128,12 @@ struct System {
   [[noreturn]] virtual void EndProcess(int code) = 0;
 };
 
+// What an EndProcess that cannot end the process (a test's machine) throws
+// instead: the one error that the windows' catch-all lets through.
+struct ProcessEnding {
+  virtual ~ProcessEnding() = default;
+};
+
 struct Host {
   FileSystem* fs = nullptr;
   System* sys = nullptr;

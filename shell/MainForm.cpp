@@ -9,10 +9,7 @@ MainForm::MainForm(Window& window, Inet& inet) : window_(window), inet_(inet) {
 }
 
 Window& MainForm::Ctl() {
-  if (!window_.Loaded()) {
-    window_.Load(this);
-    activated_ = false;
-  }
+  if (!window_.Loaded()) window_.Load(this);
   return window_;
 }
 
@@ -79,9 +76,8 @@ void MainForm::ApplyCommandLine(const std::string& commandLine) {
   Ctl().SetCaption(Control::LabelTitle, "Autoupdate");
 }
 
+// The window raises this once per load of the form.
 void MainForm::Form_Activate() {
-  if (activated_) return;
-  activated_ = true;
   Step([&] { SetFormIcon(window_, window_.WindowHandle(Control::MainForm), "AAA", vbTrue); });
 }
 

@@ -67,7 +67,6 @@ class MainForm : public FormEvents {
   Window& window_;
   Inet& inet_;
   bool running_ = false;
-  bool activated_ = false;
   bool endAfterRun_ = false;
 };
 

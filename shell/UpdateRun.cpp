@@ -65,6 +65,9 @@ void MainForm::CmdChiudi_Click() {
       answer = Ctl().MsgBox("Interrompre l'aggiornamento?", 68, "OrVento");
   });
   if (answer != vbYes) return;
+  // The transfer goes first: an answer that came in while the question was
+  // open must not be read by the steps below, which let events run.
+  Step([&] { inet_.Cancel(); });
   Step([&] { window_.SetEnabled(Control::Timer1, false); });
   Step([&] { window_.DoEvents(); });
   Step([&] { window_.Unload(); });
@@ -74,6 +77,7 @@ void MainForm::CmdChiudi_Click() {
 
 void MainForm::Form_CloseBox() {
   // The close box ends the program without a question, whatever is running.
+  Step([&] { inet_.Cancel(); });
   Step([&] { window_.SetEnabled(Control::Timer1, false); });
   Step([&] { window_.Unload(); });
   Sys().EndProcess(0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Host.h"
@@ -114,15 +115,25 @@ struct Window {
   virtual Handle LoadImageA(const std::string& name, unsigned type, int cx, int cy,
                             unsigned flags) = 0;
 
-  // Modal message box; flags as MsgBox (4 Yes/No + 64 information).
+  // Modal message box; flags as MsgBox (4 Yes/No + 64 information). While it
+  // is open the timers tick, clicks on the window go nowhere and
+  // onBackground runs.
   virtual int MsgBox(const std::string& text, int flags, const std::string& title) = 0;
   // Mouse pointer for the whole screen: 11 hourglass, 0 default.
   virtual void SetScreenPointer(int pointer) = 0;
 
-  // Lets pending window events run (clicks, timer ticks, painting).
+  // Lets pending window events run (clicks, timer ticks, painting), then
+  // calls onPump.
   virtual void DoEvents() = 0;
   // Runs the event loop until the process ends.
   virtual int Run() = 0;
+
+  // Called by every DoEvents, after the window's events when they were due:
+  // the network transfer is driven, and raises its states, from here.
+  std::function<void()> onPump;
+  // Called every few milliseconds while a message box is open, when the
+  // agent cannot take events: the transfer keeps receiving from here.
+  std::function<void()> onBackground;
 };
 
 }  // namespace ovlu

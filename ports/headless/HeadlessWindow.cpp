@@ -5,10 +5,10 @@
 namespace ovlu {
 
 void HeadlessWindow::Load(FormEvents* events) {
-  events_ = events;
   if (model_.Loaded()) return;
   model_.Load();
-  shown_ = activated_ = false;
+  dispatch_.Attach(events);
+  shown_ = false;
 }
 
 void HeadlessWindow::Show() {
@@ -20,6 +20,7 @@ void HeadlessWindow::Show() {
 void HeadlessWindow::Unload() {
   if (!model_.Loaded()) return;
   model_.Unload();
+  dispatch_.Detach();
   ++unloadCount;
 }
 
@@ -57,7 +58,23 @@ Handle HeadlessWindow::LoadImageA(const std::string& name, unsigned type, int cx
 int HeadlessWindow::MsgBox(const std::string& text, int flags, const std::string& title) {
   Box b{text, flags, title};
   boxes.push_back(b);
+  ++boxesOpen_;
+  struct Close {
+    int& open;
+    ~Close() { --open; }
+  } close{boxesOpen_};
   if (onBox) onBox(b);
+  // The box's own modal loop: timers tick and the network keeps moving.
+  const Clock::time_point end = Clock::now() + boxHold;
+  Clock::time_point background{};
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    RunDueTimers();
+    if (now >= background) {
+      background = now + EventDispatch::kBackgroundGap;
+      EventDispatch::Background(onBackground);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (answers.empty()) return boxDefault;
   const int a = answers.front();
   answers.pop_front();
@@ -70,44 +87,43 @@ void HeadlessWindow::SetScreenPointer(int pointer) {
 }
 
 void HeadlessWindow::Tick(Control timer) {
-  if (!model_.Loaded() || !events_ || !model_.Enabled(timer)) return;
-  if (timer == Control::Timer1)
-    events_->Timer1_Timer();
-  else
-    events_->TimerTimeOut_Timer();
+  if (model_.Loaded() && model_.Enabled(timer)) dispatch_.Tick(timer);
 }
 
 void HeadlessWindow::Click(Control button) {
-  if (!model_.Loaded() || !events_ || !model_.Enabled(button)) return;
-  if (button == Control::cmdGET) events_->cmdGET_Click();
-  if (button == Control::CmdChiudi) events_->CmdChiudi_Click();
+  if (model_.Loaded() && model_.Enabled(button) && !BoxOpen()) dispatch_.Click(button);
 }
 
 void HeadlessWindow::PressCloseBox() {
-  if (model_.Loaded() && events_) events_->Form_CloseBox();
+  if (model_.Loaded() && !BoxOpen()) dispatch_.CloseBox();
+}
+
+void HeadlessWindow::RunDueTimers() {
+  if (manualTimers || !model_.Loaded()) return;
+  const auto now = Clock::now();
+  for (Control t : {Control::Timer1, Control::TimerTimeOut}) {
+    if (!model_.Enabled(t) || now < nextTick_[t]) continue;
+    nextTick_[t] = now + std::chrono::milliseconds(FormModel::TimerInterval(t));
+    Tick(t);
+  }
 }
 
 void HeadlessWindow::DoEvents() {
   ++pumpCount;
-  if (onIdle && !inPump_) {
-    // A click made from here may itself pump; it must not click again.
-    inPump_ = true;
-    auto idle = onIdle;
-    idle();
-    inPump_ = false;
-  }
-  // The window is activated on being shown, by the first round of events.
-  if (shown_ && !activated_ && model_.Loaded()) {
-    activated_ = true;
-    if (events_) events_->Form_Activate();
-  }
-  if (!manualTimers && model_.Loaded()) {
-    const auto now = Clock::now();
-    for (Control t : {Control::Timer1, Control::TimerTimeOut}) {
-      if (!model_.Enabled(t) || now < nextTick_[t]) continue;
-      nextTick_[t] = now + std::chrono::milliseconds(FormModel::TimerInterval(t));
-      Tick(t);
+  if (dispatch_.RoundDue()) {
+    if (onIdle && !inIdle_) {
+      // A click made from here may itself pump; it must not click again.
+      inIdle_ = true;
+      struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+      } leave{inIdle_};
+      auto idle = onIdle;
+      idle();
     }
+    // The window is activated on being shown, by the first round of events.
+    if (shown_ && model_.Loaded()) dispatch_.Activate();
+    RunDueTimers();
   }
   if (onPump) onPump();
 }

@@ -1,6 +1,7 @@
 // A window without a screen: it keeps every control's state, records what
-// the agent writes, answers message boxes from a script and runs its timers
-// on the real clock whenever events are let through.
+// the agent writes, answers message boxes from a script (holding each open
+// for a while if asked) and runs its timers on the real clock whenever
+// events are let through.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/EventDispatch.h"
 #include "shell/FormModel.h"
 
 namespace ovlu {
@@ -77,16 +79,22 @@ class HeadlessWindow : public Window {
   int boxDefault = vbYes;
   // Called for a box before it answers (a test can act "while it is shown").
   std::function<void(const Box&)> onBox;
-  // Called on every DoEvents after the timers (the transfer is driven here).
-  std::function<void()> onPump;
-  // Called on every DoEvents first: a test can click buttons from here.
+  // How long each box stays open after onBox, as a person taking time to
+  // answer: the timers tick and onBackground runs meanwhile, and clicks go
+  // nowhere.
+  std::chrono::milliseconds boxHold{0};
+  // Called first in every round of window events: a test can click buttons
+  // from here.
   std::function<void()> onIdle;
   // Timers tick from the real clock unless manualTimers is set; then only
   // Tick() makes them tick.
   bool manualTimers = false;
   void Tick(Control timer);
+  // A click on a button, as the mouse gives it: refused by a disabled
+  // button and while a box is open.
   void Click(Control button);
   void PressCloseBox();
+  bool BoxOpen() const { return boxesOpen_ > 0; }
 
   // What happened.
   std::vector<Box> boxes;
@@ -101,11 +109,14 @@ class HeadlessWindow : public Window {
   int pointer() const { return pointer_; }
 
  private:
-  FormEvents* events_ = nullptr;
+  void RunDueTimers();
+
+  EventDispatch dispatch_;
   FormModel model_;
-  bool shown_ = false, activated_ = false;
+  bool shown_ = false;
   int pointer_ = 0;
-  bool inPump_ = false;
+  int boxesOpen_ = 0;
+  bool inIdle_ = false;
   using Clock = std::chrono::steady_clock;
   std::map<Control, Clock::time_point> nextTick_;
 };

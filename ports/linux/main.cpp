@@ -5,6 +5,7 @@
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
 #include "ports/linux/qt/QtWindow.h"
+#include "shell/EventDispatch.h"
 #include "shell/MainForm.h"
 
 int main(int argc, char** argv) {
@@ -15,10 +16,8 @@ int main(int argc, char** argv) {
   ovlu::SetHost(&fs, &sys);
 
   ovlu::QtWindow window;
-  // Waits inside the transfer let the window's events run, and every round
-  // of window events also drives the transfer.
-  ovlu::CurlInet inet([&window] { window.DoEvents(); });
-  window.onPump = [&inet] { inet.Poll(); };
+  ovlu::CurlInet inet;
+  ovlu::ConnectPump(window, inet);
 
   ovlu::MainForm form(window, inet);
   try {

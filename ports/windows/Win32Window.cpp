@@ -31,8 +31,6 @@ constexpr UINT_PTR kDrawTimerId = 3;
 constexpr UINT kDrawGap = 30;
 // The bar counts in these steps; the agent's float values stay in the model.
 constexpr int kBarSteps = 10000;
-// A DoEvents between two rounds of window messages costs a clock reading.
-constexpr LONGLONG kEventGapMicroseconds = 4000;
 
 // Child control identifiers; 1 and 2 are left to IDOK and IDCANCEL, which
 // the dialog keyboard handling sends for Enter and Escape.
@@ -43,18 +41,6 @@ constexpr COLORREF kShapeColour = RGB(192, 192, 255);
 constexpr COLORREF kLineLight = RGB(192, 192, 192);
 constexpr COLORREF kLineDark = RGB(128, 128, 128);
 constexpr COLORREF kLblMesgText = RGB(0, 128, 128);
-
-LONGLONG Microseconds() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  ::QueryPerformanceCounter(&now);
-  return now.QuadPart / frequency.QuadPart * 1000000 +
-         now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
-}
 
 // The hourglass covers every window of the program, message boxes
 // included: while it is on, each window answers WM_SETCURSOR with it,
@@ -91,6 +77,13 @@ LRESULT CALLBACK CoverNewWindow(int code, WPARAM wp, LPARAM lp) {
       (reinterpret_cast<CBT_CREATEWNDA*>(lp)->lpcs->style & WS_CHILD) == 0)
     CoverWindow(reinterpret_cast<HWND>(wp), 0);
   return ::CallNextHookEx(g_newWindowHook, code, wp, lp);
+}
+
+// The window whose message box is open, for the box's thread timer.
+Win32Window* g_boxWindow = nullptr;
+
+void CALLBACK BoxTick(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_boxWindow != nullptr) EventDispatch::Background(g_boxWindow->onBackground);
 }
 
 Win32Window* FromHwnd(HWND h) {
@@ -240,15 +233,16 @@ Win32Window::~Win32Window() {
 bool Win32Window::Loaded() const { return model_.Loaded(); }
 
 void Win32Window::Load(FormEvents* events) {
-  events_ = events;
   if (model_.Loaded()) return;
   model_.Load();
+  dispatch_.Attach(events);
   hwnds_.fill(nullptr);
-  activated_ = false;
   focus_ = nullptr;
-  inTimer1_ = inTimerTimeOut_ = false;
   drawPosted_ = false;
   barShown_ = 0;
+  rowsDue_ = false;
+  firstRowDue_ = INT_MAX;
+  lastRowDue_ = 0;
   RegisterClasses();
 
   fontArial9Bold_ = MakeFont("Arial", 900, true, dpiY_);
@@ -311,10 +305,10 @@ void Win32Window::CreateControls() {
   create(Control::ProgressBar1, 0, PROGRESS_CLASSA, 0, nullptr);
   font(create(Control::Label3, 0, "STATIC", label, nullptr), fontCalibri12_);
   font(create(Control::LabelST, 0, "STATIC", label, nullptr), fontCalibri12_);
-  HWND list = create(
-      Control::FileList, 0, WC_LISTVIEWA,
-      LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_BORDER | WS_TABSTOP,
-      nullptr);
+  HWND list = create(Control::FileList, 0, WC_LISTVIEWA,
+                     LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS |
+                         LVS_OWNERDATA | WS_BORDER | WS_TABSTOP,
+                     nullptr);
   font(list, fontCalibri12_);
   create(Control::Picture1, 0, kPictureClass, 0, this);
   font(create(Control::LblMesg, 0, "STATIC", SS_CENTER | SS_NOPREFIX, nullptr), fontArial9Bold_);
@@ -364,7 +358,7 @@ void Win32Window::Show() {
   ::SetForegroundWindow(main);
   // A window activated while still hidden (a control took the focus), or
   // never made active at all, is still activated once on being shown.
-  if (!activated_) ::PostMessageA(main, kCheckActivation, 0, 0);
+  ::PostMessageA(main, kCheckActivation, 0, 0);
 }
 
 void Win32Window::DestroyResources() {
@@ -381,6 +375,7 @@ void Win32Window::Unload() {
   if (!model_.Loaded()) return;
   HWND main = static_cast<HWND>(Hwnd(Control::MainForm));
   model_.Unload();
+  dispatch_.Detach();
   if (main != nullptr && ::IsWindow(main)) ::DestroyWindow(main);
   DestroyResources();
   hwnds_.fill(nullptr);
@@ -406,6 +401,13 @@ void Win32Window::Draw() {
   if (!model_.Loaded()) return;
   if (drawPosted_) ::KillTimer(static_cast<HWND>(Hwnd(Control::MainForm)), kDrawTimerId);
   drawPosted_ = false;
+  SyncRows();
+  if (firstRowDue_ <= lastRowDue_) {
+    ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_REDRAWITEMS,
+                   static_cast<WPARAM>(firstRowDue_ - 1), static_cast<LPARAM>(lastRowDue_ - 1));
+    firstRowDue_ = INT_MAX;
+    lastRowDue_ = 0;
+  }
   for (int i = 0; i < kControls; ++i) {
     if (!captionDue_[i]) continue;
     captionDue_[i] = false;
@@ -473,27 +475,60 @@ void Win32Window::SetColumnWidth(int column, int twips) {
 
 int Win32Window::ColumnWidth(int column) const { return model_.ColumnWidth(column); }
 
+// The list view holds no rows of its own (LVS_OWNERDATA): it is told how
+// many there are and asks the model for what it shows (LVN_GETDISPINFO).
+// Under Wine every row inserted with its own messages cost about a tenth of
+// a millisecond, and a long list took seconds before the window showed.
 int Win32Window::AddRow(const std::string& text) {
   const int row = model_.AddRow(text);
-  LVITEMA item{};
-  item.mask = LVIF_TEXT | LVIF_IMAGE;
-  item.iItem = row - 1;
-  item.iImage = I_IMAGENONE;
-  item.pszText = const_cast<char*>(text.c_str());
-  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_INSERTITEMA, 0,
-                 reinterpret_cast<LPARAM>(&item));
+  rowsDue_ = true;
+  DrawSoon();
   return row;
+}
+
+void Win32Window::SyncRows() const {
+  if (!rowsDue_) return;
+  rowsDue_ = false;
+  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETITEMCOUNT,
+                 static_cast<WPARAM>(model_.RowCount()), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+}
+
+void Win32Window::RowChanged(int row) {
+  if (row < firstRowDue_) firstRowDue_ = row;
+  if (row > lastRowDue_) lastRowDue_ = row;
+  DrawSoon();
+}
+
+void Win32Window::ShowRow(void* info, bool wide) const {
+  // NMLVDISPINFOA and NMLVDISPINFOW differ only in the text's type.
+  LVITEMA& item = static_cast<NMLVDISPINFOA*>(info)->item;
+  const int row = item.iItem + 1;
+  if (row < 1 || row > model_.RowCount()) return;
+  if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+    std::string text;
+    try {
+      text = model_.SubItem(row, item.iSubItem);
+    } catch (const VbError&) {
+    }
+    if (wide) {
+      auto* to = reinterpret_cast<wchar_t*>(item.pszText);
+      const int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                          to, item.cchTextMax - 1);
+      to[n > 0 ? n : 0] = L'\0';
+    } else {
+      ::lstrcpynA(item.pszText, text.c_str(), item.cchTextMax);
+    }
+  }
+  if ((item.mask & LVIF_IMAGE) != 0 && item.iSubItem == 0) {
+    const int image = model_.RowSmallIcon(row);
+    item.iImage = image > 0 ? image - 1 : I_IMAGENONE;  // images count from 1, the list from 0
+  }
 }
 
 int Win32Window::RowCount() const { return model_.RowCount(); }
 
 void Win32Window::SetSubItem(int row, int subItem, const std::string& text) {
-  if (!model_.SetSubItem(row, subItem, text)) return;
-  LVITEMA item{};
-  item.iSubItem = subItem;
-  item.pszText = const_cast<char*>(text.c_str());
-  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETITEMTEXTA,
-                 static_cast<WPARAM>(row - 1), reinterpret_cast<LPARAM>(&item));
+  if (model_.SetSubItem(row, subItem, text)) RowChanged(row);
 }
 
 std::string Win32Window::SubItem(int row, int subItem) const {
@@ -502,6 +537,7 @@ std::string Win32Window::SubItem(int row, int subItem) const {
 
 void Win32Window::SelectRow(int row) {
   model_.SelectRow(row);
+  SyncRows();
   HWND list = static_cast<HWND>(Hwnd(Control::FileList));
   LVITEMA clear{};
   clear.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
@@ -516,6 +552,7 @@ void Win32Window::SelectRow(int row) {
 
 int Win32Window::SelectedRow() const {
   model_.RequireLoaded();
+  SyncRows();
   // The user may have picked another row: the control knows.
   const LRESULT i = ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_GETNEXTITEM,
                                    static_cast<WPARAM>(-1), LVNI_SELECTED);
@@ -523,13 +560,7 @@ int Win32Window::SelectedRow() const {
 }
 
 void Win32Window::SetRowSmallIcon(int row, int image) {
-  if (!model_.SetRowSmallIcon(row, image)) return;
-  LVITEMA item{};
-  item.mask = LVIF_IMAGE;
-  item.iItem = row - 1;
-  item.iImage = image > 0 ? image - 1 : I_IMAGENONE;  // images count from 1, the list from 0
-  ::SendMessageA(static_cast<HWND>(Hwnd(Control::FileList)), LVM_SETITEMA, 0,
-                 reinterpret_cast<LPARAM>(&item));
+  if (model_.SetRowSmallIcon(row, image)) RowChanged(row);
 }
 
 int Win32Window::RowSmallIcon(int row) const { return model_.RowSmallIcon(row); }
@@ -583,7 +614,16 @@ Handle Win32Window::LoadImageA(const std::string& name, unsigned type, int cx, i
 int Win32Window::MsgBox(const std::string& text, int flags, const std::string& title) {
   Draw();
   HWND owner = static_cast<HWND>(Hwnd(Control::MainForm));
-  return ::MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags));
+  // The box's own message loop dispatches the timers, the window's and a
+  // thread timer of the box's that moves the network on beside it.
+  Win32Window* outer = g_boxWindow;
+  g_boxWindow = this;
+  const UINT_PTR background =
+      ::SetTimer(nullptr, 0, static_cast<UINT>(EventDispatch::kBackgroundGap.count()), BoxTick);
+  const int answer = ::MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags));
+  if (background != 0) ::KillTimer(nullptr, background);
+  g_boxWindow = outer;
+  return answer;
 }
 
 void Win32Window::SetScreenPointer(int pointer) {
@@ -607,9 +647,7 @@ void Win32Window::DoEvents() {
   // The window's messages run at most once per gap: a click, a key or a due
   // timer waits no longer than that, and a caller that pumps after every
   // kilobyte does not pay for a round of the message queue each time.
-  const LONGLONG now = Microseconds();
-  if (now >= nextEvents_) {
-    nextEvents_ = now + kEventGapMicroseconds;
+  if (dispatch_.RoundDue()) {
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
@@ -636,16 +674,6 @@ int Win32Window::Run() {
     if (ByDialogManager(static_cast<HWND>(Hwnd(Control::MainForm)), msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
-  }
-}
-
-void Win32Window::Fire(void (FormEvents::*handler)()) {
-  if (events_ == nullptr) return;
-  // The handlers trap their own errors; nothing may unwind through the
-  // system's message dispatch.
-  try {
-    (events_->*handler)();
-  } catch (...) {
   }
 }
 
@@ -710,6 +738,16 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
       return reinterpret_cast<std::intptr_t>(::GetSysColorBrush(COLOR_WINDOW));
     }
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lp);
+      if (header->hwndFrom != Hwnd(Control::FileList)) break;
+      if (header->code == LVN_GETDISPINFOA || header->code == LVN_GETDISPINFOW) {
+        ShowRow(reinterpret_cast<void*>(lp), header->code == LVN_GETDISPINFOW);
+        return 0;
+      }
+      if (header->code == LVN_ODFINDITEMA || header->code == LVN_ODFINDITEMW) return -1;
+      break;
+    }
     case WM_COMMAND: {
       const int id = LOWORD(wp);
       const int code = HIWORD(wp);
@@ -723,9 +761,9 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       }
       if (code == BN_CLICKED) {
         if (id == ControlId(Control::cmdGET))
-          Fire(&FormEvents::cmdGET_Click);
+          dispatch_.Click(Control::cmdGET);
         else if (id == ControlId(Control::CmdChiudi))
-          Fire(&FormEvents::CmdChiudi_Click);
+          dispatch_.Click(Control::CmdChiudi);
       }
       return 0;
     }
@@ -734,16 +772,10 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
         Draw();
         return 0;
       }
-      if (wp == kTimer1Id && model_.Enabled(Control::Timer1) && !inTimer1_) {
-        inTimer1_ = true;
-        Fire(&FormEvents::Timer1_Timer);
-        inTimer1_ = false;
-      } else if (wp == kTimerTimeOutId && model_.Enabled(Control::TimerTimeOut) &&
-                 !inTimerTimeOut_) {
-        inTimerTimeOut_ = true;
-        Fire(&FormEvents::TimerTimeOut_Timer);
-        inTimerTimeOut_ = false;
-      }
+      if (wp == kTimer1Id && model_.Enabled(Control::Timer1))
+        dispatch_.Tick(Control::Timer1);
+      else if (wp == kTimerTimeOutId && model_.Enabled(Control::TimerTimeOut))
+        dispatch_.Tick(Control::TimerTimeOut);
       return 0;
     }
     case WM_ACTIVATE: {
@@ -755,25 +787,20 @@ std::intptr_t Win32Window::HandleMain(void* hwnd, unsigned msg, std::uintptr_t w
       if (target == nullptr || !::IsWindow(target) || !::IsWindowEnabled(target))
         target = ::GetNextDlgTabItem(main, nullptr, FALSE);
       if (target != nullptr) ::SetFocus(target);
-      if (!activated_ && ::IsWindowVisible(main)) {
-        activated_ = true;
-        Fire(&FormEvents::Form_Activate);
-      }
+      if (::IsWindowVisible(main)) dispatch_.Activate();
       return 0;
     }
     case kCheckActivation:
-      if (!activated_ && ::IsWindowVisible(main)) {
-        activated_ = true;
-        Fire(&FormEvents::Form_Activate);
-      }
+      if (::IsWindowVisible(main)) dispatch_.Activate();
       return 0;
     case WM_CLOSE:
-      Fire(&FormEvents::Form_CloseBox);
+      dispatch_.CloseBox();
       return 0;
     case WM_DESTROY:
       if (model_.Loaded()) {
         // Destroyed from outside the agent: forget the window.
         model_.Unload();
+        dispatch_.Detach();
         hwnds_.fill(nullptr);
       }
       return 0;

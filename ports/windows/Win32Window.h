@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <functional>
 #include <string>
 
+#include "shell/EventDispatch.h"
 #include "shell/FormModel.h"
 
 namespace ovlu::win {
@@ -65,9 +67,6 @@ class Win32Window : public Window {
   void DoEvents() override;
   int Run() override;
 
-  // Called by every DoEvents, after the window's messages when they were due.
-  std::function<void()> onPump;
-
   // Dots per inch used for the layout.
   int DpiX() const { return dpiX_; }
   int DpiY() const { return dpiY_; }
@@ -87,24 +86,28 @@ class Win32Window : public Window {
   void CreateControls();
   void DestroyResources();
   void LoadBanner();
-  void Fire(void (FormEvents::*handler)());
   void PaintDecoration(void* hdc);
   void DrawSoon();
   void Draw();
+  // The list view learns of new rows, and redraws changed ones, on Draw.
+  void SyncRows() const;
+  void RowChanged(int row);
+  // Answers the list view's question for a row's text or image
+  // (NMLVDISPINFOA or, when wide, NMLVDISPINFOW).
+  void ShowRow(void* info, bool wide) const;
 
-  FormEvents* events_ = nullptr;
+  EventDispatch dispatch_;
   FormModel model_;
   std::array<void*, kControls> hwnds_{};
   std::array<bool, kControls> captionDue_{};
   bool drawPosted_ = false;
   int barShown_ = 0;
-  long long nextEvents_ = 0;
-  bool activated_ = false;
+  mutable bool rowsDue_ = false;
+  int firstRowDue_ = INT_MAX;  // rows to redraw, from 1; none while first > last
+  int lastRowDue_ = 0;
   bool comInitialised_ = false;
   int dpiX_ = 96;
   int dpiY_ = 96;
-  bool inTimer1_ = false;
-  bool inTimerTimeOut_ = false;
   bool quit_ = false;
   int quitCode_ = 0;
   void* focus_ = nullptr;

@@ -5,6 +5,7 @@
 #include "ports/windows/Win32Host.h"
 #include "ports/windows/Win32Window.h"
 #include "ports/windows/WinInetTransfer.h"
+#include "shell/EventDispatch.h"
 #include "shell/MainForm.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -14,10 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   ovlu::win::Win32Window window;
   ovlu::win::WinInetTransfer inet;
-  // Waits inside the transfer let the window's events run, and every round
-  // of window events also hands over what WinINet has reported.
-  inet.SetPump([&window] { window.DoEvents(); });
-  window.onPump = [&inet] { inet.Poll(); };
+  ovlu::ConnectPump(window, inet);
 
   ovlu::MainForm form(window, inet);
   try {

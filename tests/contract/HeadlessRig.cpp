@@ -14,7 +14,13 @@ struct HeadlessRig : RigOf<HeadlessWindow> {
       for (; !clicks.empty(); clicks.pop_front()) w.Click(clicks.front());
     };
   }
-  void PostClick(Control button) override { clicks.push_back(button); }
+  void PostClick(Control button) override {
+    if (!w.BoxOpen()) clicks.push_back(button);
+  }
+  void AnswerBoxAfter(int ms, int answer) override {
+    w.boxHold = std::chrono::milliseconds(ms);
+    w.answers.push_back(answer);
+  }
   void CloseBox() override { w.PressCloseBox(); }
   std::string Drawn(Control c) override { return w.Caption(c); }
   std::string DrawnCell(int row, int subItem) override { return w.SubItem(row, subItem); }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "shell/Window.h"
 
@@ -20,23 +21,38 @@ namespace ovlu::contract {
 // The bar's colours the agent sends, as the messages carry them (0x00BBGGRR).
 constexpr std::intptr_t kPale = 240 + 256 * 240 + 65536 * 255, kNavy = 32 + 256 * 43 + 65536 * 136;
 
-// Stands for the agent's main form: counts the events the window hands over.
+// Stands for the agent's main form: counts the events the window hands over
+// and, where a test asks, does more inside the handler.
 struct CountingEvents : FormEvents {
   int activate = 0, get = 0, chiudi = 0, closeBox = 0, timer1 = 0, timeOut = 0;
+  std::function<void()> inChiudi, inCloseBox, inTimeOut;
   void Form_Activate() override { ++activate; }
   void cmdGET_Click() override { ++get; }
-  void CmdChiudi_Click() override { ++chiudi; }
-  void Form_CloseBox() override { ++closeBox; }
+  void CmdChiudi_Click() override {
+    ++chiudi;
+    if (inChiudi) inChiudi();
+  }
+  void Form_CloseBox() override {
+    ++closeBox;
+    if (inCloseBox) inCloseBox();
+  }
   void Timer1_Timer() override { ++timer1; }
-  void TimerTimeOut_Timer() override { ++timeOut; }
+  void TimerTimeOut_Timer() override {
+    ++timeOut;
+    if (inTimeOut) inTimeOut();
+  }
 };
 
 struct WindowRig {
   virtual ~WindowRig() = default;
   virtual Window& window() = 0;
   // Queues a click on a button, as the mouse would; it reaches the agent
-  // when events are let through.
+  // when events are let through. While a message box is open the window
+  // takes no clicks.
   virtual void PostClick(Control button) = 0;
+  // Answers the next message box, as a person would, ms milliseconds from
+  // now (vbYes or vbNo).
+  virtual void AnswerBoxAfter(int ms, int answer) = 0;
   // Sets what the window calls on every DoEvents (the transfer's turn).
   virtual void OnPump(std::function<void()> f) = 0;
   // The window's own close box.
@@ -77,8 +93,12 @@ class WindowTest : public testing::Test {
     while (!done() && Clock::now() - start < std::chrono::milliseconds(ms)) w.DoEvents();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   }
+  // Lets events run for ms milliseconds, the last round at least one gap
+  // after the others, however the machine schedules this thread.
   void PumpFor(int ms) {
     MsUntil([] { return false; }, ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    w.DoEvents();
   }
 
   std::unique_ptr<WindowRig> rig = MakeRig();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -255,6 +256,105 @@ TEST_F(WindowContract, APumpWithNothingDueCostsNextToNothing) {
   std::nth_element(pumps.begin(), pumps.begin() + kPumps / 2, pumps.end());
   const std::chrono::duration<double, std::micro> median = pumps[kPumps / 2];
   EXPECT_LT(median.count(), 1.0);
+}
+
+// While a box is open the agent cannot take events: the timers still tick
+// (their handlers run), the background hook runs every few milliseconds,
+// the transfer's own turn waits, and a click on the window goes nowhere.
+TEST_F(WindowContract, ABoxOpenKeepsTimersAndBackgroundGoingAndTakesNoClick) {
+  w.Show();
+  ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  int background = 0, pumps = 0;
+  w.onBackground = [&] {
+    if (++background == 3) rig->PostClick(cmdGET);
+  };
+  rig->OnPump([&] { ++pumps; });
+  w.SetEnabled(TimerTimeOut, true);
+  rig->AnswerBoxAfter(300, vbNo);
+  const auto start = Clock::now();
+  EXPECT_EQ(w.MsgBox("Interrompre l'aggiornamento?", 68, "OrVento"), vbNo);
+  const double open = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  w.SetEnabled(TimerTimeOut, false);
+  const int ticks = events.timeOut, backgroundInBox = background;
+  EXPECT_GT(open, 250);
+  EXPECT_GE(backgroundInBox, 10);  // every few ms; a system timer may take 15
+  EXPECT_GE(ticks, 5);             // the 10 ms timer
+  EXPECT_EQ(pumps, 0);
+  PumpFor(60);
+  rig->OnPump(nullptr);
+  w.onBackground = nullptr;
+  EXPECT_EQ(background, backgroundInBox);  // only while a box is open
+  EXPECT_EQ(events.get, 0);                // the click made during the box is lost
+  rig->PostClick(cmdGET);
+  PumpFor(60);
+  EXPECT_EQ(events.get, 1);
+}
+
+// A timer is not entered again while its handler shows a box, and an error
+// escaping a handler stops there: the window and its events go on.
+TEST_F(WindowContract, HandlersAreNotReenteredAndTheirErrorsStopThere) {
+  w.Show();
+  ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  int depth = 0, deepest = 0;
+  events.inTimeOut = [&] {
+    deepest = std::max(deepest, ++depth);
+    if (events.timeOut == 1) {
+      rig->AnswerBoxAfter(100, vbYes);
+      w.MsgBox("Avviare l'aggiornamento di OrVento?", 68, "OrVento");
+    }
+    --depth;
+  };
+  w.SetEnabled(TimerTimeOut, true);
+  EXPECT_LT(MsUntil([&] { return events.timeOut >= 4; }, 1000), 1000);
+  w.SetEnabled(TimerTimeOut, false);
+  EXPECT_EQ(deepest, 1);
+
+  int thrown = 0;
+  events.inChiudi = [&] {
+    ++thrown;
+    if (thrown == 1) throw VbError(errInvalidProperty, "from a handler");
+    throw std::runtime_error("not the agent's own error");
+  };
+  for (int i = 0; i < 2; ++i) {
+    rig->PostClick(CmdChiudi);
+    PumpFor(40);
+  }
+  EXPECT_EQ(thrown, 2);
+  rig->PostClick(cmdGET);
+  PumpFor(40);
+  EXPECT_EQ(events.get, 1);
+  EXPECT_TRUE(w.Loaded());
+}
+
+// The close box while a completion handler (raised from the transfer's
+// turn) is on the stack and lets events run, as a body being read does:
+// the close handler unloads the window under it, the completion finds the
+// controls gone, and events go on running.
+TEST_F(WindowContract, CloseDuringTheCompletionUnloadsUnderIt) {
+  w.Show();
+  ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  events.inCloseBox = [&] { w.Unload(); };
+  bool completing = false, completed = false, goneInside = false;
+  int errorAfter = 0;
+  rig->OnPump([&] {
+    if (completing || completed) return;
+    completing = true;
+    w.SetCaption(LabelST, "1024 bytes");
+    rig->CloseBox();
+    MsUntil([&] { return events.closeBox == 1; }, 1000);
+    goneInside = !w.Loaded();
+    errorAfter = ErrorOf([&] { w.SetCaption(LabelST, "2048 bytes"); });
+    completing = false;
+    completed = true;
+  });
+  PumpFor(100);
+  EXPECT_TRUE(completed);
+  EXPECT_TRUE(goneInside);
+  EXPECT_EQ(errorAfter, errObjectUnloaded);
+  PumpFor(60);
+  rig->OnPump(nullptr);
+  EXPECT_EQ(events.closeBox, 1);
+  EXPECT_FALSE(w.Loaded());
 }
 
 }  // namespace

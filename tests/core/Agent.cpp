@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "shell/EventDispatch.h"
+
 namespace ovlu::test {
 
 void ScriptedInet::Open(const Request& request) {
@@ -23,8 +25,9 @@ void ScriptedInet::Drive() {
     return;
   }
   if (!answered_) {
-    answered_ = true;
     const auto it = replies.find(url_);
+    if (it != replies.end() && it->second.held) return;
+    answered_ = true;
     reply_ = it != replies.end() ? it->second : Reply{"not found\n", false};
     const int status = it == replies.end() ? 404 : reply_.fails ? 500 : 200;
     OnRequestSent();
@@ -32,9 +35,16 @@ void ScriptedInet::Drive() {
     OnHeaders(status, "Content-Length: " + std::to_string(reply_.body.size()) + "\r\n");
   }
   if (!WantsBody()) return;
-  const std::size_t n = std::min(reply_.body.size() - sent_, Room());
+  std::size_t n = std::min(reply_.body.size() - sent_, Room());
+  if (reply_.perMs > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSent_ < std::chrono::milliseconds(1)) return;
+    lastSent_ = now;
+    n = std::min(n, reply_.perMs);
+  }
   OnBody(reinterpret_cast<const unsigned char*>(reply_.body.data()) + sent_, n);
   sent_ += n;
+  bodySent += n;
   if (sent_ == reply_.body.size()) {
     OnEnd("");
     url_.clear();
@@ -52,12 +62,11 @@ Agent::Agent() : form(window, inet) {
     fs.MakeFolder(folder);
   fs.Put(AppFolder() + "\\OrVento.exe", "product");
   window.manualTimers = true;
-  window.onPump = [this] { inet.Poll(); };
-  inet.SetPump([this] { window.DoEvents(); });
+  ConnectPump(window, inet);
 }
 
 Agent::~Agent() {
-  window.onPump = nullptr;
+  DisconnectPump(window, inet);
   SetHost(nullptr, nullptr);
   ResetProcessValues();
 }

@@ -2,6 +2,7 @@
 // test machine as host, the headless window and a scripted transfer.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -22,13 +23,16 @@ namespace ovlu::test {
 class ScriptedInet : public InetControl {
  public:
   struct Reply {
-    std::string body;    // sent with its Content-Length
-    bool fails = false;  // answers 500
+    std::string body;       // sent with its Content-Length
+    bool fails = false;     // answers 500
+    bool held = false;      // the server says nothing while this is set
+    std::size_t perMs = 0;  // body bytes per millisecond at most; 0: as many as fit
   };
 
   std::map<std::string, Reply> replies;  // by URL
   std::set<std::string> unreachable;     // URLs (servers) whose name is not found
   std::vector<std::string> log;          // "URL TIMEOUT" of every probe and request
+  std::size_t bodySent = 0;              // body bytes handed over, all requests together
 
  protected:
   void Open(const Request& request) override;
@@ -41,6 +45,7 @@ class ScriptedInet : public InetControl {
   bool answered_ = false;
   Reply reply_;
   std::size_t sent_ = 0;
+  std::chrono::steady_clock::time_point lastSent_{};
 };
 
 // Where the tests' lists put files.

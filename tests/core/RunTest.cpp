@@ -140,32 +140,52 @@ TEST(RunFailureTest, FailedFilesKeepTheListForAnotherRun) {
   }
 }
 
-// A click while the first body is being read (Timer1 runs).
+// A click during the run: while the first body is being read (Timer1 runs),
+// or while its answer has not come yet. The box stays open for a while, as
+// a person takes time to answer.
 TEST(RunCloseTest, ClicksDuringTheRun) {
   enum What { kChiudi, kCloseBox, kStart };
   struct Case {
     const char* name;
     What click;
+    bool beforeAnswer;  // the server answers only once the box is open
     int answer;
     bool ends;
     std::size_t boxes;
-  } cases[] = {{"Chiudi, answer no", kChiudi, vbNo, false, 2},
-               {"Chiudi, answer yes", kChiudi, vbYes, true, 2},
-               {"the close box asks nothing", kCloseBox, vbNo, true, 1},
-               {"start again starts no other run", kStart, vbYes, false, 1}};
+  } cases[] = {{"Chiudi, answer no", kChiudi, false, vbNo, false, 2},
+               {"Chiudi, answer yes", kChiudi, false, vbYes, true, 2},
+               {"answer arrives during the box, no", kChiudi, true, vbNo, false, 2},
+               {"answer arrives during the box, yes", kChiudi, true, vbYes, true, 2},
+               {"the close box asks nothing", kCloseBox, false, vbNo, true, 1},
+               {"start again starts no other run", kStart, false, vbYes, false, 1}};
+  const std::string partial = kDest + "\\a.dll.remove";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b;
-    b.Start({{"", "a.dll", 5000}, {"", "b.dat", 100}});
+    b.Start({{"", "a.dll", 40000}, {"", "b.dat", 100}});
+    ScriptedInet::Reply& reply = b.a.inet.replies["http://srv/u/a.dll"];
+    reply.perMs = 1000;  // the body takes some 40 ms
+    reply.held = c.beforeAnswer;
     b.w.answers = {vbYes, c.answer};
+    b.w.boxHold = std::chrono::milliseconds(30);
     bool clicked = false;
+    std::size_t writtenAtClick = 0;  // of the file being received
     b.w.onIdle = [&] {
-      if (clicked || !b.w.Enabled(Control::Timer1)) return;
+      const bool due = c.beforeAnswer ? b.Requests() == 2 : b.w.Enabled(Control::Timer1);
+      if (clicked || !due) return;
       clicked = true;
+      writtenAtClick = b.a.fs.Get(partial).size();
       if (c.click == kCloseBox)
         b.w.PressCloseBox();
       else
         b.w.Click(c.click == kStart ? Control::cmdGET : Control::CmdChiudi);
+    };
+    // What had arrived when the question came up.
+    std::size_t sentAtBox = 0;
+    b.w.onBox = [&](const HeadlessWindow::Box& box) {
+      if (box.text != "Interrompre l'aggiornamento?") return;
+      reply.held = false;
+      sentAtBox = b.a.inet.bodySent;
     };
     EXPECT_EQ(b.a.Go(), !c.ends);
     EXPECT_TRUE(clicked);
@@ -173,15 +193,22 @@ TEST(RunCloseTest, ClicksDuringTheRun) {
     EXPECT_EQ(b.w.boxes.back().text, c.boxes == 2 ? "Interrompre l'aggiornamento?"
                                                   : "Avviare l'aggiornamento di OrVento?");
     if (c.ends) {
-      // Nothing is undone: the list stays, the file as far as it got.
+      // Nothing is undone: the list stays, the file as far as it got at
+      // the click; nothing of the body is read after Yes.
       EXPECT_FALSE(b.w.Loaded());
       EXPECT_TRUE(b.a.fs.Has(b.a.ListPath()));
-      EXPECT_EQ(b.a.Dest("a.dll.remove"), b.Body("a.dll").substr(0, 1024));
-      EXPECT_EQ(G().CancelRequested, vbTrue);
+      EXPECT_EQ(b.a.fs.Get(partial).size(), writtenAtClick);
+      EXPECT_TRUE(b.a.fs.Get(partial) == b.Body("a.dll").substr(0, writtenAtClick));
+      // A body under way leaves its flag raised; an answer never read, none.
+      EXPECT_EQ(G().CancelRequested, c.beforeAnswer ? vbFalse : vbTrue);
     } else {
       b.ExpectOutcome(true);
       EXPECT_EQ(b.Requests(), 4u);
       EXPECT_EQ(b.a.Dest("a.dll"), b.Body("a.dll"));
+    }
+    // While the question was open, the body kept coming.
+    if (c.boxes == 2) {
+      EXPECT_GT(b.a.inet.bodySent, sentAtBox);
     }
   }
 }

@@ -93,8 +93,9 @@ TEST(StartupTest, IdleWindowAfterStartUp) {
     const Sent icons = Icons(form, form);  // the window is the top of its own chain
     expected.insert(expected.end(), icons.begin(), icons.end());
     EXPECT_EQ(Messages(w), expected);
-    // A later activation sets nothing again.
-    a.form.Form_Activate();
+    // Showing it again and letting events run sets nothing again.
+    w.Show();
+    for (int i = 0; i < 10; ++i) w.DoEvents();
     EXPECT_EQ(w.messages.size(), expected.size());
   }
 }

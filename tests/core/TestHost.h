@@ -18,7 +18,7 @@
 namespace ovlu::test {
 
 // Thrown where the agent ends its process, so that a test can watch it.
-struct ProcessEnded : std::exception {
+struct ProcessEnded : std::exception, ProcessEnding {
   int code;
   explicit ProcessEnded(int c) : code(c) {}
   const char* what() const noexcept override { return "process ended"; }

@@ -26,6 +26,7 @@
 #include <tuple>
 #include <vector>
 
+#include "shell/EventDispatch.h"
 #include "shell/FormModel.h"
 #include "shell/Vb.h"
 
@@ -42,8 +43,6 @@ constexpr int kColumns = 4;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kBarSteps = 10000;  // the float range is shown in this many steps
 constexpr Handle kFirstIconHandle = 0x200000;
-using Clock = std::chrono::steady_clock;
-constexpr auto kEventGap = std::chrono::milliseconds(4);
 
 int Idx(Control c) { return static_cast<int>(c); }
 int Px(int twips) { return static_cast<int>(std::lround(twips / double(kTwipsPerPixel))); }
@@ -146,9 +145,8 @@ class QtListView : public QTreeWidget {
 };
 
 struct QtWindow::Impl {
-  FormEvents* events = nullptr;
+  EventDispatch dispatch;
   FormModel model;
-  bool activated = false;
   unsigned generation = 0;  // one per Load, so late calls of an old form do nothing
 
   QtFormWidget* form = nullptr;
@@ -174,12 +172,12 @@ struct QtWindow::Impl {
 
   bool pointerOverridden = false;
   std::vector<QPointer<QWidget>> retired;  // unloaded forms awaiting deletion
-  Clock::time_point nextEvents{};
 
+  // True while gen is the form on screen: calls queued for an unloaded
+  // form do nothing.
+  bool Current(unsigned gen) const { return model.Loaded() && gen == generation; }
   void FireActivate(unsigned gen) {
-    if (!model.Loaded() || activated || gen != generation) return;
-    activated = true;
-    if (events) events->Form_Activate();
+    if (Current(gen)) dispatch.Activate();
   }
 
   void Build();
@@ -193,7 +191,6 @@ struct QtWindow::Impl {
 };
 
 void QtWindow::Impl::Forget() {
-  activated = false;
   widgets.fill(nullptr);
   labels.fill(nullptr);
   form = nullptr;
@@ -247,8 +244,7 @@ void QtWindow::Impl::Build() {
   const unsigned gen = generation;
   form = new QtFormWidget([this, gen] { FireActivate(gen); },
                           [this, gen] {
-                            if (model.Loaded() && gen == generation && events)
-                              events->Form_CloseBox();
+                            if (Current(gen)) dispatch.CloseBox();
                           });
   form->setObjectName(QStringLiteral("MainForm"));
   form->setFixedSize(kFormClientWidth / kTwipsPerPixel, kFormClientHeight / kTwipsPerPixel);
@@ -347,11 +343,7 @@ void QtWindow::Impl::Build() {
     b->setAutoDefault(true);  // Return presses the focused button
     place(c, b);
     QObject::connect(b, &QPushButton::clicked, form, [this, gen, c] {
-      if (!model.Loaded() || gen != generation || !events) return;
-      if (c == Control::cmdGET)
-        events->cmdGET_Click();
-      else
-        events->CmdChiudi_Click();
+      if (Current(gen)) dispatch.Click(c);
     });
     return b;
   };
@@ -382,12 +374,12 @@ void QtWindow::Impl::Build() {
   timer1 = new QTimer(form);
   timer1->setInterval(1000);
   QObject::connect(timer1, &QTimer::timeout, form, [this, gen] {
-    if (model.Loaded() && gen == generation && events) events->Timer1_Timer();
+    if (Current(gen)) dispatch.Tick(Control::Timer1);
   });
   timerTimeOut = new QTimer(form);
   timerTimeOut->setInterval(10);
   QObject::connect(timerTimeOut, &QTimer::timeout, form, [this, gen] {
-    if (model.Loaded() && gen == generation && events) events->TimerTimeOut_Timer();
+    if (Current(gen)) dispatch.Tick(Control::TimerTimeOut);
   });
 }
 
@@ -455,11 +447,11 @@ QtWindow::~QtWindow() {
 }
 
 void QtWindow::Load(FormEvents* events) {
-  d_->events = events;
   if (d_->model.Loaded()) return;
   ++d_->generation;
   d_->Forget();
   d_->model.Load();
+  d_->dispatch.Attach(events);
   d_->Build();
 }
 
@@ -486,6 +478,7 @@ void QtWindow::Show() {
 void QtWindow::Unload() {
   if (!d_->model.Loaded()) return;
   d_->model.Unload();
+  d_->dispatch.Detach();
   ++d_->generation;
   d_->timer1->stop();
   d_->timerTimeOut->stop();
@@ -708,7 +701,15 @@ int QtWindow::MsgBox(const std::string& text, int flags, const std::string& titl
     if (QAbstractButton* b = box.button(button)) b->setText(QString::fromUtf8(label));
   const std::size_t def = std::min<std::size_t>((flags >> 8) & 3, choices.size() - 1);
   box.setDefaultButton(choices[def].button);
+  // The box's own event loop runs the timers; the network is moved on
+  // beside it.
+  QTimer background;
+  background.setInterval(EventDispatch::kBackgroundGap);
+  QObject::connect(&background, &QTimer::timeout, &box,
+                   [this] { EventDispatch::Background(onBackground); });
+  background.start();
   box.exec();
+  background.stop();
   const SB clicked = box.standardButton(box.clickedButton());
   for (const Choice& ch : choices)
     if (ch.button == clicked) return ch.answer;
@@ -759,9 +760,7 @@ void QtWindow::DoEvents() {
   // The window's own events run at most once per gap: a click, a key or a
   // due timer waits no longer than that, and a caller that pumps after
   // every kilobyte does not pay for a round of the event loop each time.
-  const Clock::time_point now = Clock::now();
-  if (now >= d_->nextEvents) {
-    d_->nextEvents = now + kEventGap;
+  if (d_->dispatch.RoundDue()) {
     d_->Draw();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }

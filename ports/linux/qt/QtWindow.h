@@ -67,9 +67,6 @@ class QtWindow : public Window {
 
   // When set, answers message boxes instead of showing them (tests).
   std::function<int(const std::string& text, int flags, const std::string& title)> msgBoxHook;
-  // Called by every DoEvents, after the window's events when they were
-  // due; the network transfer is driven from here.
-  std::function<void()> onPump;
 
   // The widget or timer behind a control; nullptr when the window is not
   // loaded or the control has none of that kind.

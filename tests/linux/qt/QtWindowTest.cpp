@@ -21,9 +21,22 @@ namespace contract {
 namespace {
 
 struct QtRig : RigOf<QtWindow> {
-  // A click that a disabled button refuses, run with the next round of events.
+  // A mouse click through the window system, made with the next round of
+  // events: a disabled button refuses it, and a window that a box blocks
+  // never gets it.
   void PostClick(Control button) override {
-    QMetaObject::invokeMethod(w.Widget(button), "click", Qt::QueuedConnection);
+    QWidget* widget = w.Widget(button);
+    QTimer::singleShot(0, widget, [widget] {
+      QWidget* form = widget->window();
+      if (QWindow* window = form->windowHandle())
+        QTest::mouseClick(window, Qt::LeftButton, {}, widget->mapTo(form, widget->rect().center()));
+    });
+  }
+  void AnswerBoxAfter(int ms, int answer) override {
+    QTimer::singleShot(ms, qApp, [answer] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+        box->button(answer == vbYes ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
   }
   void CloseBox() override { QCoreApplication::postEvent(w.Widget(MainForm), new QCloseEvent); }
   std::string Drawn(Control c) override {
