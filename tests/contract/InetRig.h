@@ -50,6 +50,8 @@ struct AgentRun {
       last = Clock::now();
       inet.Poll();
     };
+    // As ConnectPump does, with the longest wait between rounds measured.
+    window.onBackground = [this] { inet.Receive(); };
     inet.SetPump([this] { window.DoEvents(); });
     fs.MakeFolder("C:\\Dest");
     UpdateItemArray& items = G().UpdateItems;
@@ -67,6 +69,7 @@ struct AgentRun {
     inet.StateChanged = nullptr;
     inet.SetPump(nullptr);
     window.onPump = nullptr;
+    window.onBackground = nullptr;
     SetHost(nullptr, nullptr);
   }
 
