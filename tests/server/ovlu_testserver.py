@@ -42,6 +42,7 @@ Routes (query parameters may be combined where it makes sense):
       stall=headers          send the headers, then nothing
       stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
+      delay=S                wait S seconds before answering (any route)
   /redirect?to=PATH&code=N   redirect (302 unless code is given) to PATH
   /loop                      302 to itself, for ever
   /__requests                "METHOD TARGET" of every earlier request, one a line
@@ -112,6 +113,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             request_log.append("GET " + self.path)
             if self.server.log:
                 print(request_log[-1], file=self.server.log, flush=True)
+        if "delay" in query:
+            time.sleep(float(query["delay"]))
         host = (self.headers.get("Host") or "").split(":")[0]
         if url.path == "/" and host == "localhost":
             self.answer(302, [("Location", "/")], b"")
