@@ -117,6 +117,7 @@ start_agent() {
 # A child that has ended stays a zombie until it is waited for.
 running() {
   local state
+  [ -n "$agent_pid" ] || return 1
   state=$(awk '{ print $3 }' "/proc/$agent_pid/stat" 2>/dev/null)
   [ -n "$state" ] && [ "$state" != Z ]
 }
@@ -216,9 +217,10 @@ yes_while_answering() {
   click_annulla
   question_box
   sleep 5  # the headers arrive 3 s after the request
-  answer Return
+  running || fail "the agent ended before the answer"
   local yes
-  yes=$(now)
+  yes=$(now)  # taken before the key goes: the agent may end before xdotool returns
+  answer Return
   for _ in $(seq 300); do running || break; sleep 0.05; done
   local took
   took=$(since "$yes")
