@@ -1,4 +1,5 @@
 #!/bin/bash
+# shellcheck disable=SC2317  # the cases and their helpers are called by name
 # What happens between the user and the network, with the Windows agent
 # under Wine, driven the way a person does (xdotool clicks and keys) and
 # read from outside with win_probe:

@@ -1,4 +1,5 @@
 #!/bin/bash
+# shellcheck disable=SC2317  # the cases and their helpers are called by name
 # What happens between the user and the network, driven through the real
 # Linux window the way a person does (xdotool clicks and keys):
 #   question_left_open  "Annulla" during a 60 MB download from nginx (which
@@ -107,7 +108,7 @@ row() { printf '<v-><s-%s><%s\\%s>\r\n' "$1" "$dati" "$2"; }
 agent_pid=""
 start_agent() {
   (
-    cd "$product"
+    cd "$product" || exit 1
     export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
     exec ./OVLiveUpdate
@@ -134,7 +135,10 @@ fail() {
   exit 1
 }
 pass() { echo "interleavings: $case_name PASS: $*"; }
+win=""  # the agent's window, found by ovlu_start_run
+# shellcheck source=scripts/window-clicks.sh
 . "$repo/scripts/window-clicks.sh"
+# "Annulla" is CmdChiudi during a run; ovlu_start_run found the window (win).
 click_annulla() { xdotool mousemove --window "$win" 473 354 click 1; }
 # Waits for "Interrompre l'aggiornamento?" (the window titled OrVento).
 question_box() {
@@ -192,7 +196,7 @@ question_left_open() {
   at_no=$(size "$got")
   local open_for
   open_for=$(since "$opened")
-  answer Escape  # the box's cancelling button: No
+  answer Escape  # the box's cancelling button, No (as Tab and Return would pick it)
   local no
   no=$(now)
   sleep 0.5
@@ -204,8 +208,8 @@ question_left_open() {
   local took
   took=$(since "$no")
   cmp -s "$www/big/Grande.bin" "$dati/Grande.bin" || fail "the list went but Grande.bin is not whole"
-  pass "the question open 12 s, No: the run went on, 60 MB whole in place and the list" \
-    "deleted $took s after No"
+  pass "the question open $open_for s, No: the run went on, 60 MB whole in place and the" \
+    "list deleted $took s after No"
 }
 
 yes_while_answering() {
@@ -283,7 +287,7 @@ broken_body() {
   # a half (the body's end is 0.5 s away from its start).
   local last=-1 same=0
   for _ in $(seq 200); do
-    [ "$(size "$got")" = "$last" ] && same=$((same + 1)) || { last=$(size "$got"); same=0; }
+    if [ "$(size "$got")" = "$last" ]; then same=$((same + 1)); else last=$(size "$got") same=0; fi
     [ "$same" -lt 15 ] || break
     sleep 0.1
   done
