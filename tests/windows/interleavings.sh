@@ -166,7 +166,7 @@ annulla() {
 outcome() {  # waits up to $1 seconds for the run's end; prints the window
   wait_for window 'id=107 .*text=Aggiornamento (completato|interrotto)' "$1"
 }
-rows() { printf '%s\n' "$1" | grep '^row=' | sed 's/ 3=\[[^]]*\]//; s/ image=.*//' | tr '\n' ' '; }
+rows() { printf '%s\n' "$1" | grep '^row=' | sed 's/ 3=\[[^]]*\]//; s/ image=.*//' | paste -sd' '; }
 
 # ---------------------------------------------------------------- the cases
 question_left_open() {
