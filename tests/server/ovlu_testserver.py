@@ -32,6 +32,7 @@ Routes (query parameters may be combined where it makes sense):
                              (7 * i + 13 * (i >> 10)) mod 256
       status=N               answer with status N (the file, or a text, as body)
       rate=B                 send the body at about B bytes per second
+      delay=S                wait S seconds before sending the headers
       cut=N                  close the connection after N body bytes
       extra=N                send N bytes more than the Content-Length says
       chunked=1              chunked transfer coding, no Content-Length
@@ -42,7 +43,6 @@ Routes (query parameters may be combined where it makes sense):
       stall=headers          send the headers, then nothing
       stallafter=N           send N body bytes, then nothing
       stall=accept           read the request and never answer
-      delay=S                wait S seconds before answering (any route)
   /redirect?to=PATH&code=N   redirect (302 unless code is given) to PATH
   /loop                      302 to itself, for ever
   /__requests                "METHOD TARGET" of every earlier request, one a line
@@ -113,8 +113,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             request_log.append("GET " + self.path)
             if self.server.log:
                 print(request_log[-1], file=self.server.log, flush=True)
-        if "delay" in query:
-            time.sleep(float(query["delay"]))
         host = (self.headers.get("Host") or "").split(":")[0]
         if url.path == "/" and host == "localhost":
             self.answer(302, [("Location", "/")], b"")
@@ -140,6 +138,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.serve_body(404, ("no file %s\n" % name).encode(), query)
 
     def serve_body(self, status, body, query):
+        time.sleep(float(query.get("delay", "0")))
         stall = query.get("stall")
         if stall == "accept":
             return self.wait_for_close()
