@@ -217,9 +217,14 @@ yes_while_answering() {
   row "$ts/gen/6000000?delay=3&rate=100000" Lento.bin >"$list"
   start_agent
   ovlu_start_run
+  local started asked
+  started=$(now)
   sleep 0.3
   click_annulla
   question_box
+  asked=$(since "$started")
+  awk -v t="$asked" 'BEGIN { exit !(t < 2.5) }' ||
+    fail "the question came $asked s after the start, too late to come before the headers"
   sleep 5  # the headers arrive 3 s after the request
   running || fail "the agent ended before the answer"
   local yes
@@ -237,7 +242,8 @@ yes_while_answering() {
   agent_pid=""
   [ -e "$list" ] || fail "the list was deleted"
   awk -v t="$took" 'BEGIN { exit !(t < 1) }' || fail "the process ended $took s after Yes (limit 1 s)"
-  pass "Yes with the headers in: the process ended $took s after Yes, the list kept"
+  pass "asked $asked s after the start, Yes 5 s later with the headers in: the process" \
+    "ended $took s after Yes, the list kept"
 }
 
 quick_after_slow() {
