@@ -20,7 +20,7 @@
 # status is non-zero when any case fails.
 # The test server is the one CTest started (OVLU_TEST_SERVER names its
 # address file); without it the script starts its own.
-# Usage: interleavings.sh PATH/TO/OVLiveUpdate [CASE...]
+# Usage: interleavings.sh PATH/TO/OVLiveUpdate [CASE...]   (OVLU_KEEP=1 keeps the work folder)
 set -uo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 agent=$(readlink -f "$1")
