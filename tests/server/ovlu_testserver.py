@@ -32,6 +32,7 @@ Routes (query parameters may be combined where it makes sense):
                              (7 * i + 13 * (i >> 10)) mod 256
       status=N               answer with status N (the file, or a text, as body)
       rate=B                 send the body at about B bytes per second
+      delay=S                wait S seconds before sending the headers
       cut=N                  close the connection after N body bytes
       extra=N                send N bytes more than the Content-Length says
       chunked=1              chunked transfer coding, no Content-Length
@@ -163,6 +164,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.serve_body(404, ("no file %s\n" % name).encode(), query)
 
     def serve_body(self, status, body, query):
+        time.sleep(float(query.get("delay", "0")))
         stall = query.get("stall")
         if stall == "accept":
             return self.wait_for_close()

@@ -4,12 +4,16 @@
 //   win_probe attrib PATH   the attributes of a file (-1 when missing)
 //   win_probe hold FILE     keeps the Wine session up until killed; FILE
 //                              is made once the desktop is there
+//   win_probe watch ID SECONDS  each text the main window's control ID shows,
+//                              with the milliseconds since the start, until
+//                              the window goes or SECONDS have passed
 // Screen rectangles are in the coordinates of the X display under Wine.
 #include <windows.h>
 // (before the common controls)
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -62,6 +66,17 @@ void PrintRows(HWND list) {
   ::CloseHandle(proc);
 }
 
+struct FoundControl {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK FindControl(HWND h, LPARAM p) {
+  auto* f = reinterpret_cast<FoundControl*>(p);
+  if (::GetDlgCtrlID(h) == f->id) f->found = h;
+  return f->found == nullptr ? TRUE : FALSE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +96,32 @@ int main(int argc, char** argv) {
     ::CloseHandle(ready);
     ::Sleep(INFINITE);
   }
+  if (what == "watch" && argc > 3) {
+    // The text is read from the window, not asked of the agent: the watch
+    // never waits on the agent's thread.
+    const int id = std::atoi(argv[2]);
+    const DWORD limit = static_cast<DWORD>(std::atoi(argv[3])) * 1000, start = ::GetTickCount();
+    std::string last;
+    bool seen = false;
+    while (::GetTickCount() - start < limit) {
+      HWND top = ::FindWindowA("OVLiveUpdateMain", nullptr);
+      // The control may sit inside another one (a label on the picture).
+      FoundControl find{id, nullptr};
+      if (top != nullptr) ::EnumChildWindows(top, FindControl, reinterpret_cast<LPARAM>(&find));
+      HWND control = find.found;
+      if (control == nullptr && seen) break;
+      char text[512] = {};
+      if (control != nullptr) ::GetWindowTextA(control, text, sizeof text);
+      if (control != nullptr && (!seen || last != text)) {
+        std::printf("%lu %s\n", static_cast<unsigned long>(::GetTickCount() - start), text);
+        std::fflush(stdout);
+        last = text;
+        seen = true;
+      }
+      ::Sleep(1);
+    }
+    return 0;
+  }
   HWND top = nullptr;
   if (what == "window") {
     top = ::FindWindowA("OVLiveUpdateMain", nullptr);
@@ -88,7 +129,8 @@ int main(int argc, char** argv) {
     do top = ::FindWindowExA(nullptr, top, "#32770", nullptr);
     while (top != nullptr && !::IsWindowVisible(top));
   } else {
-    std::fprintf(stderr, "usage: win_probe window | dialog | attrib PATH | hold FILE\n");
+    std::fprintf(stderr,
+                 "usage: win_probe window | dialog | attrib PATH | hold FILE | watch ID SECONDS\n");
     return 2;
   }
   if (top == nullptr) return 1;
