@@ -58,6 +58,7 @@ class MainForm : public FormEvents {
   std::int32_t RemainingSeconds = 0;
 
   Window& W() { return window_; }
+  Signing& Signed() { return signing_; }
   Inet& Inet1() { return inet_; }
   bool RunUnderWay() const { return running_; }
   // True once an "E" record has been started: the window is gone and the
