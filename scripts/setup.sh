@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs every Debian package the build, the demo and the tests need,
+# Installs every Debian package the build, the demo, the tests and the
+# release packages (scripts/package.sh) need,
 # the 32-bit Wine included (the shipped program is a 32-bit one) wherever
 # the kernel runs 32-bit programs (scripts/i386-probe.sh). Where it does not,
 # the 32-bit Wine cannot start and would only hide the 64-bit one behind
@@ -14,7 +15,8 @@ pkgs="cmake g++ make pkg-config libgtest-dev
   xvfb xauth x11-utils xdotool imagemagick
   nginx-light curl python3 locales file openssl
   fonts-crosextra-carlito fonts-liberation
-  mingw-w64 wine wine64"
+  mingw-w64 wine wine64
+  dpkg-dev lintian zip"
 if sh "$here/i386-probe.sh"; then
   pkgs="$pkgs wine32:i386"
   # wine32 comes from the i386 architecture, which a fresh machine lacks.

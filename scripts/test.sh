@@ -3,7 +3,9 @@
 # and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in
 # build/linux, runs them (window tests on a private Xvfb display), then
 # cross-builds the Windows agent and runs the Windows tests under Wine
-# (scripts/windows-test.sh does both).
+# (scripts/windows-test.sh does both). Last it makes the release packages
+# (scripts/package.sh) and, as root, installs the Debian one, updates a file
+# with the installed agent and removes it again (tests/package/installed.sh).
 #
 # With --quick it builds and runs only the tests labelled "quick" in the same
 # build: the core on the headless window, the file layer and the list
@@ -37,4 +39,14 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   ctest --test-dir "$lin" --output-on-failure --timeout 300 -j "$jobs" || status=$?
 
 sh "$repo/scripts/windows-test.sh" "$repo/build" || status=$?
+
+if sh "$repo/scripts/package.sh"; then
+  if [ "$(id -u)" = 0 ]; then
+    "$repo/tests/package/installed.sh" "$repo"/build/dist/ovliveupdate_*_amd64.deb || status=1
+  else
+    echo "test.sh: the installed-package test needs root (it installs and purges the package); not run" >&2
+  fi
+else
+  status=1
+fi
 exit $status

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ovlu_version.h"
 #include "ports/linux/posix/Posix.h"
 #include "shell/MainForm.h"
 #include "shell/Vb.h"
@@ -19,6 +20,7 @@ constexpr int kExitUnreadable = 2;
 
 const char kHelp[] =
     "usage: ovlu-list [--strict] [FILE]\n"
+    "       ovlu-list --help | --version\n"
     "\n"
     "Reads an update list exactly as OVLiveUpdate does at start-up and prints one\n"
     "JSON object per record on standard output; warnings go to standard error, one\n"
@@ -46,6 +48,7 @@ const char kHelp[] =
     "\n"
     "  --strict  exit with status 1 when there is any warning\n"
     "  --help    show this text\n"
+    "  --version show the version of OV Live Update this checker belongs to\n"
     "\n"
     "Exit status: 0 the list was read, 1 warnings with --strict, 2 the list could\n"
     "not be read (or a bad command line).\n";
@@ -67,6 +70,9 @@ int main(int argc, char** argv) {
       optionsDone = true;
     } else if (!optionsDone && (a == "--help" || a == "-h")) {
       std::fputs(kHelp, stdout);
+      return kExitOk;
+    } else if (!optionsDone && a == "--version") {
+      std::fputs("ovlu-list (OV Live Update) " OVLU_VERSION "\n", stdout);
       return kExitOk;
     } else if (!optionsDone && a == "--strict") {
       strict = true;
