@@ -151,14 +151,15 @@ void MainForm::CheckSignature(const std::string& url) {
   } else if (!body->Whole()) {
     verdict = Signing::Verdict::Incomplete;
   } else {
-    Window& w = Ctl();
-    w.SetCaption(Control::LblMesg, " Verifica della firma.");
+    Step([&] { Ctl().SetCaption(Control::LblMesg, " Verifica della firma."); });
     signing_.BeginSignature();
+    // Whatever goes wrong here counts as no signature: the file is refused,
+    // never let through.
     try {
       inet_.SetProtocol(icHTTP);
       inet_.Execute(url + ".sig", "GET");
       do {
-        w.DoEvents();
+        Ctl().DoEvents();
       } while (inet_.StillExecuting());
     } catch (const VbError&) {
       signing_.SignatureFailed();
