@@ -8,10 +8,15 @@
 // the click handler returns, after the file is in place and the list is
 // deleted. curl: the curl program writing the same file.
 //
+// With --signed each size runs signed too: the publisher's key lies beside
+// the agent and the file's signature beside the file, so the agent also
+// fetches the .sig and checks it; against it, one shell fetches the file
+// and the signature with curl and checks them with openssl dgst -verify.
+//
 // Every download runs in a child process of its own, so that its peak
 // resident memory is its own. Needs a display: run it under xvfb-run.
 //
-// Usage: ovlu_bench [--sizes MIB,MIB...] [--rounds N]
+// Usage: ovlu_bench [--sizes MIB,MIB...] [--rounds N] [--signed]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +34,7 @@
 #include <vector>
 
 #include "NginxServer.h"
+#include "ports/linux/crypto/OpenSslCrypto.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
 #include "ports/linux/qt/QtWindow.h"
@@ -47,11 +53,14 @@ struct Result {
 
 // The agent's run in this process; prints the seconds from the Yes to the
 // end of the run. The machine: PUBLIC holds the data folder with the list.
-int Agent(int argc, char** argv, const std::string& url, const std::string& root) {
+// With a key file, it lies beside the agent and the run checks signatures.
+int Agent(int argc, char** argv, const std::string& url, const std::string& root,
+          const std::string& keyFile) {
   const std::string data = root + "/public/Documents/Tessaro Software/OrVento 7";
   fsys::create_directories(data);
   fsys::create_directories(root + "/OrVento 7");
   std::ofstream(root + "/OrVento 7/OrVento.exe") << "OrVento 7.0\n";  // the product beside it
+  if (!keyFile.empty()) fsys::copy_file(keyFile, root + "/OrVento 7/PublisherKey.pem");
   const std::string name = url.substr(url.rfind('/') + 1);
   std::ofstream(data + "/Updates.upd", std::ios::binary)
       << "<v-R><s-" << url << "><ARCPATH-\\" << name << ">\r\n";
@@ -67,6 +76,8 @@ int Agent(int argc, char** argv, const std::string& url, const std::string& root
     std::string AppPath() override { return fsys::current_path().string(); }
   } sys(1, argv);
   ovlu::SetHost(&fs, &sys);
+  ovlu::OpenSslCrypto crypto;
+  ovlu::SetCrypto(&crypto);
   ovlu::QtWindow window;
   ovlu::CurlInet inet;
   ovlu::ConnectPump(window, inet);
@@ -138,15 +149,20 @@ Result Spawn(const std::vector<std::string>& args, bool timesItself, long long e
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::strcmp(argv[1], "--agent") == 0) return Agent(1, argv, argv[2], argv[3]);
+  if (argc >= 4 && std::strcmp(argv[1], "--agent") == 0)
+    return Agent(1, argv, argv[2], argv[3], argc >= 5 ? argv[4] : "");
 
   std::vector<int> sizes = {16, 256};
   int rounds = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
-    if (std::strcmp(argv[i], "--sizes") == 0) {
+  bool withSigned = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--signed") == 0) {
+      withSigned = true;
+    } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
       sizes.clear();
-      for (const char* p = argv[i + 1]; *p;) {
+      for (const char* p = argv[++i]; *p;) {
         sizes.push_back(std::atoi(p));
         while (*p && *p != ',') ++p;
         if (*p == ',') ++p;
@@ -169,14 +185,30 @@ int main(int argc, char** argv) {
     std::ofstream file(www / (std::to_string(mib) + "MiB.dat"), std::ios::binary);
     for (int i = 0; i < mib; ++i) file << mebibyte;
   }
+  // The publisher's key pair and the signatures, made with openssl as a
+  // publisher makes them.
+  const std::string key = out + "/publisher.key", pem = out + "/PublisherKey.pem";
+  if (withSigned) {
+    std::string make = "openssl ecparam -name prime256v1 -genkey -noout -out '" + key +
+                       "' 2>/dev/null && openssl ec -in '" + key + "' -pubout -out '" + pem +
+                       "' 2>/dev/null";
+    for (int mib : sizes) {
+      const std::string f = www / (std::to_string(mib) + "MiB.dat");
+      make += " && openssl dgst -sha256 -sign '" + key + "' -out '" + f + ".sig' '" + f + "'";
+    }
+    if (std::system(make.c_str()) != 0) {
+      std::fprintf(stderr, "openssl could not make the key and the signatures\n");
+      return 2;
+    }
+  }
   ovlu::bench::NginxServer nginx(www.Path());
 
-  std::printf("%-7s %-6s %9s %9s %12s\n", "size", "path", "seconds", "MiB/s", "peak RSS KiB");
-  std::vector<std::pair<Result, Result>> best;
+  std::printf("%-7s %-12s %9s %9s %12s\n", "size", "path", "seconds", "MiB/s", "peak RSS KiB");
+  std::vector<std::pair<Result, Result>> best, bestSigned;
   for (int mib : sizes) {
     const std::string url = nginx.Url("/" + std::to_string(mib) + "MiB.dat");
     const long long bytes = static_cast<long long>(mib) << 20;
-    Result agent, curl;
+    Result agent, curl, agentSigned, curlSigned;
     auto keep = [](Result& k, const Result& r) {
       const long rss = std::max(k.maxRssKb, r.maxRssKb);
       if (k.seconds == 0 || r.seconds < k.seconds) k = r;  // the fastest round
@@ -190,11 +222,26 @@ int main(int argc, char** argv) {
       const std::string file = out + "/curl.dat";
       keep(curl, Spawn({"curl", "-s", "-o", file, url}, false, bytes, file));
       fsys::remove(file);
+      if (!withSigned) continue;
+      keep(agentSigned, Spawn({self, "--agent", url, root, pem}, true, bytes, ""));
+      fsys::remove_all(root);
+      const std::string pair = "curl -s -o '" + file + "' '" + url + "' && curl -s -o '" + file +
+                               ".sig' '" + url + ".sig' && openssl dgst -sha256 -verify '" + pem +
+                               "' -signature '" + file + ".sig' '" + file + "' >/dev/null";
+      keep(curlSigned, Spawn({"sh", "-c", pair}, false, bytes, file));
+      fsys::remove(file);
+      fsys::remove(file + ".sig");
     }
-    for (const auto& [name, r] : {std::pair{"agent", agent}, std::pair{"curl", curl}})
-      std::printf("%-7s %-6s %9.3f %9.1f %12ld\n", (std::to_string(mib) + "MiB").c_str(), name,
+    std::vector<std::pair<const char*, Result>> shown = {{"agent", agent}, {"curl", curl}};
+    if (withSigned) {
+      shown.push_back({"agent+sig", agentSigned});
+      shown.push_back({"curl+openssl", curlSigned});
+    }
+    for (const auto& [name, r] : shown)
+      std::printf("%-7s %-12s %9.3f %9.1f %12ld\n", (std::to_string(mib) + "MiB").c_str(), name,
                   r.seconds, mib / r.seconds, r.maxRssKb);
     best.emplace_back(agent, curl);
+    bestSigned.emplace_back(agentSigned, curlSigned);
   }
   fsys::remove_all(out);
   std::printf("\n");
@@ -204,5 +251,14 @@ int main(int argc, char** argv) {
   if (sizes.size() >= 2)
     std::printf("agent peak RSS, %d MiB minus %d MiB file: %ld KiB\n", sizes.back(), sizes.front(),
                 best.back().first.maxRssKb - best.front().first.maxRssKb);
+  if (withSigned) {
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+      std::printf(
+          "%d MiB signed: agent/(curl+openssl) throughput %.2f, agent signed/unsigned "
+          "%.2f, peak RSS signed minus unsigned %ld KiB\n",
+          sizes[i], bestSigned[i].second.seconds / bestSigned[i].first.seconds,
+          best[i].first.seconds / bestSigned[i].first.seconds,
+          bestSigned[i].first.maxRssKb - best[i].first.maxRssKb);
+  }
   return 0;
 }

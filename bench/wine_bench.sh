@@ -14,6 +14,10 @@
 #
 # Usage: bench/wine_bench.sh OVLiveUpdate.exe [SIZE_MIB] [ROUNDS]
 # OVLU_WINE names the loader (default wine; wine64 for a 64-bit build).
+# With OVLU_SIGNED=1 the run is signed: a fresh key pair made with openssl,
+# PublisherKey.pem beside the agent and Bench.dat.sig beside the file, so the
+# agent fetches and checks the signature too; against it, curl fetches the
+# file and the signature and openssl dgst -sha256 -verify checks them.
 # With OVLU_PROFILE=FILE the first round runs under perf and the report of
 # where the agent's process spends its time goes to FILE.
 set -u
@@ -29,7 +33,7 @@ fail() {
   echo "wine_bench: $*" >&2
   exit 1
 }
-for tool in "$wine" wineboot wineserver nginx curl xdotool python3; do
+for tool in "$wine" wineboot wineserver nginx curl xdotool python3 openssl; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 
@@ -50,7 +54,14 @@ wineserver -w
 # ---------------------------------------------------------------- nginx
 mkdir -p "$work/www" "$work/nginx"
 head -c $((mib << 20)) /dev/urandom >"$work/www/Bench.dat"
-chmod a+rx "$work" "$work/www" && chmod a+r "$work/www/Bench.dat"  # nginx's workers read it
+signed=${OVLU_SIGNED:-0}
+if [ "$signed" = 1 ]; then
+  openssl ecparam -name prime256v1 -genkey -noout -out "$work/publisher.key" 2>/dev/null
+  openssl ec -in "$work/publisher.key" -pubout -out "$work/PublisherKey.pem" 2>/dev/null
+  openssl dgst -sha256 -sign "$work/publisher.key" -out "$work/www/Bench.dat.sig" \
+    "$work/www/Bench.dat"
+fi
+chmod a+rx "$work" "$work/www" && chmod a+r "$work/www/"*  # nginx's workers read them
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat >"$work/nginx/nginx.conf" <<EOF
 daemon off;
@@ -81,6 +92,7 @@ app="$WINEPREFIX/drive_c/OrVento"
 mkdir -p "$data" "$app"
 cp "$exe" "$app/OVLiveUpdate.exe"
 printf 'product' >"$app/OrVento.exe"
+[ "$signed" = 0 ] || cp "$work/PublisherKey.pem" "$app/PublisherKey.pem"
 
 now() { date +%s.%N; }
 
@@ -146,14 +158,19 @@ agent_round() {
 
 curl_round() {
   # Timed around curl alone by a small Python parent, which also gives its
-  # peak memory (the largest child's).
+  # peak memory (the largest child's). Signed: the file and its signature
+  # with curl, then openssl's check, in one shell.
+  local command=(curl -s -o "$work/curl.dat" "$url")
+  [ "$signed" = 0 ] || command=(sh -c 'curl -s -o "$1" "$2" && curl -s -o "$1.sig" "$2.sig" &&
+    openssl dgst -sha256 -verify "$3" -signature "$1.sig" "$1" >/dev/null' sh \
+    "$work/curl.dat" "$url" "$work/PublisherKey.pem")
   python3 -c 'import resource, subprocess, sys, time
 start = time.monotonic()
 subprocess.run(sys.argv[1:], check=True)
 took = time.monotonic() - start
-print(took, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' curl -s -o "$work/curl.dat" "$url"
+print(took, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "${command[@]}"
   cmp -s "$work/curl.dat" "$work/www/Bench.dat" || fail "curl did not fetch the file"
-  rm -f "$work/curl.dat"
+  rm -f "$work/curl.dat" "$work/curl.dat.sig"
 }
 
 best_agent="" best_curl=""

@@ -12,4 +12,6 @@ void SetHost(FileSystem* fs, System* sys) {
   TheHost().sys = sys;
 }
 
+void SetCrypto(Crypto* crypto) { TheHost().crypto = crypto; }
+
 }  // namespace ovlu

@@ -10,6 +10,8 @@
 
 namespace ovlu {
 
+struct Crypto;
+
 // Window handles travel as plain integers, as they do between the
 // agent's procedures and the system.
 using Handle = std::intptr_t;
@@ -137,11 +139,15 @@ struct ProcessEnding {
 struct Host {
   FileSystem* fs = nullptr;
   System* sys = nullptr;
+  // The platform's hashing and signature checks; nullptr when it has none
+  // (then a publisher key beside the agent fails every file).
+  Crypto* crypto = nullptr;
 };
 
 // The host the agent runs on; set once by the program's entry point (or a test).
 Host& TheHost();
 void SetHost(FileSystem* fs, System* sys);
+void SetCrypto(Crypto* crypto);
 inline FileSystem& Fs() { return *TheHost().fs; }
 inline System& Sys() { return *TheHost().sys; }
 

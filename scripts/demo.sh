@@ -8,6 +8,13 @@
 #   scripts/demo.sh --screenshot OUT.png   --auto, saving a picture of the
 #                                      window during the download as OUT.png
 #                                      and after it as OUT-done.png
+#   scripts/demo.sh --signed [...]     the same with signed files: a fresh
+#                                      publisher key beside the agent, a .sig
+#                                      beside every file, and one signature
+#                                      made with another key. That row reads
+#                                      "Firma non valida", its file is not
+#                                      put in place, the others are applied
+#                                      and the list stays for another try.
 # Without a display the demo runs as --auto.
 #
 # The temporary tree, printed at the start, stands in for a Windows machine:
@@ -19,11 +26,16 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shot=""
 auto=0
+signed=0
+if [ "${1:-}" = --signed ]; then
+  signed=1
+  shift
+fi
 case "${1:-}" in
   --auto) auto=1 ;;
   --screenshot) auto=1; shot=$(realpath -m "${2:?--screenshot needs a file name}") ;;
   "") [ -n "${DISPLAY:-}" ] || auto=1 ;;
-  *) echo "usage: scripts/demo.sh [--auto | --screenshot OUT.png]" >&2; exit 2 ;;
+  *) echo "usage: scripts/demo.sh [--signed] [--auto | --screenshot OUT.png]" >&2; exit 2 ;;
 esac
 
 sh "$repo/scripts/setup.sh"
@@ -53,6 +65,20 @@ head -c 6000000 /dev/urandom >"$demo/www/upd/OrVento.exe"
 head -c 2500000 /dev/urandom >"$demo/www/upd/Motore.ocx"
 head -c 3000000 /dev/urandom >"$demo/www/upd/Tabelle.dat"
 printf 'Novità di OrVento 7.1\r\n' | iconv -f UTF-8 -t CP1252 >"$demo/www/upd/Leggimi.txt"
+
+if [ "$signed" = 1 ]; then
+  # The publisher's key pair; the public half ships beside the agent.
+  openssl ecparam -name prime256v1 -genkey -noout -out "$demo/publisher.key" 2>/dev/null
+  openssl ec -in "$demo/publisher.key" -pubout -out "$product/PublisherKey.pem" 2>/dev/null
+  # Someone else's key, for the one file whose signature is wrong.
+  openssl ecparam -name prime256v1 -genkey -noout -out "$demo/intruder.key" 2>/dev/null
+  for f in "$demo/www/upd/"*; do
+    key=$demo/publisher.key
+    [ "$(basename "$f")" != Tabelle.dat ] || key=$demo/intruder.key
+    openssl dgst -sha256 -sign "$key" -out "$f.sig" "$f"
+  done
+  echo "demo: signed files; Tabelle.dat carries a signature by another key"
+fi
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 # As root, nginx's worker would run as an unprivileged user who cannot read
@@ -139,12 +165,23 @@ if [ -n "$shot" ]; then
   import -window "$win" "$shot"
   echo "screenshot during the download: $shot"
 fi
-for _ in $(seq 1200); do
-  [ -e "$data/Updates.upd" ] || break
-  kill -0 "$app" 2>/dev/null || fail "the agent ended during the run"
-  sleep 0.1
-done
-[ ! -e "$data/Updates.upd" ] || fail "the run did not finish in 120 s"
+if [ "$signed" = 0 ]; then
+  for _ in $(seq 1200); do
+    [ -e "$data/Updates.upd" ] || break
+    kill -0 "$app" 2>/dev/null || fail "the agent ended during the run"
+    sleep 0.1
+  done
+  [ ! -e "$data/Updates.upd" ] || fail "the run did not finish in 120 s"
+else
+  # The list stays (one row is refused): the run is over once the apply
+  # step has passed the component and the last file is in place.
+  for _ in $(seq 1200); do
+    [ -e "$demo/regsvr32.log" ] && [ -e "$data/Leggimi.txt" ] && break
+    kill -0 "$app" 2>/dev/null || fail "the agent ended during the run"
+    sleep 0.1
+  done
+  [ -e "$demo/regsvr32.log" ] || fail "the run did not finish in 120 s"
+fi
 sleep 0.5
 if [ -n "$shot" ]; then
   done_shot="${shot%.png}-done.png"
@@ -155,3 +192,10 @@ fi
 ovlu_click_chiudi
 wait "$app" || true
 report
+if [ "$signed" = 1 ]; then
+  [ "$(cat "$demo/Dati/Tabelle.dat")" = "tabelle vecchie" ] ||
+    fail "Tabelle.dat was replaced although its signature is wrong"
+  [ ! -e "$demo/Dati/Tabelle.dat.remove" ] || fail "the refused Tabelle.dat was kept"
+  [ -e "$data/Updates.upd" ] || fail "the list was deleted after a refused file"
+  echo "demo: Tabelle.dat was refused and left as it was; the other files were applied"
+fi

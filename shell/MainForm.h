@@ -7,6 +7,7 @@
 #include "shell/Globals.h"
 #include "shell/Window.h"
 #include "transfer/Inet.h"
+#include "transfer/Signature.h"
 
 namespace ovlu {
 
@@ -45,6 +46,9 @@ class MainForm : public FormEvents {
   void ApplyCommandLine(const std::string& commandLine);
   void FillFileList();
   void DownloadAllFiles();
+  // After a file's transfer: fetches and checks its signature when the run
+  // checks signatures, and refuses the file when it does not hold.
+  void CheckSignature(const std::string& url);
   void WindowSetUp();
 
   // Fields.
@@ -54,6 +58,7 @@ class MainForm : public FormEvents {
   std::int32_t RemainingSeconds = 0;
 
   Window& W() { return window_; }
+  Signing& Signed() { return signing_; }
   Inet& Inet1() { return inet_; }
   bool RunUnderWay() const { return running_; }
   // True once an "E" record has been started: the window is gone and the
@@ -63,16 +68,20 @@ class MainForm : public FormEvents {
  private:
   // Makes sure the window exists before a control is touched.
   Window& Ctl();
+  // A state of the signature's transfer.
+  void SignatureState(std::int16_t state);
 
   Window& window_;
   Inet& inet_;
   bool running_ = false;
   bool endAfterRun_ = false;
+  Signing signing_;
 };
 
 // RetrieveToFile of the InetRetreive unit.
+// With a check, every byte written is hashed and a normal end is noted.
 void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control sizeLabel,
-                    Control statusLabel);
+                    Control statusLabel, BodyCheck* check = nullptr);
 
 // Process-level procedures.
 std::string SpecialFolderPath(int folder);

@@ -18,6 +18,7 @@ void MainForm::cmdGET_Click() {
   const unsigned n = Sys().GetSystemDirectory(buffer, 256);
   SystemDirectory.assign(buffer, n <= 256 ? n : 0);
 
+  signing_.Begin();
   DownloadAllFiles();
 
   const bool gone = !window_.Loaded();

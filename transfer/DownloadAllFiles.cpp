@@ -35,6 +35,7 @@ void MainForm::DownloadAllFiles() {
       } while (inet_.StillExecuting());
       w.SetEnabled(Control::TimerTimeOut, false);
       SetPercent();
+      CheckSignature(url);
     }
   } catch (const VbError&) {
     // The sequence stops here. The percentage timer is not left running.

@@ -5,6 +5,8 @@ namespace ovlu {
 
 void MainForm::Inet1_StateChanged(std::int16_t state) {
   try {
+    // The signature's transfer raises its states here too; they are its own.
+    if (signing_.FetchingSignature()) return SignatureState(state);
     Window& w = Ctl();
     switch (state) {
       case icResolvingHost:
@@ -43,7 +45,8 @@ void MainForm::Inet1_StateChanged(std::int16_t state) {
       case icResponseCompleted:
         w.SetCaption(Control::LblMesg, "Download...");
         w.SetEnabled(Control::Timer1, true);
-        RetrieveToFile(inet_, DownloadPath, w, Control::LabelFS, Control::LabelST);
+        RetrieveToFile(inet_, DownloadPath, w, Control::LabelFS, Control::LabelST,
+                       signing_.StartBody());
         w.SetCaption(Control::LblMesg, "Download completato.");
         w.SetEnabled(Control::Timer1, false);
         break;

@@ -9,7 +9,7 @@
 namespace ovlu {
 
 void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control sizeLabel,
-                    Control statusLabel) {
+                    Control statusLabel, BodyCheck* check) {
   std::unique_ptr<BinaryFile> file;
   try {
     const std::string sep = Sys().DecimalSeparator();
@@ -37,9 +37,13 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
       if (done) {
         file->Close();
         G().CancelRequested = vbFalse;
+        if (check) check->MarkWhole();
         return;
       }
-      if (!chunk.empty()) file->Write(chunk.data(), chunk.size());
+      if (!chunk.empty()) {
+        file->Write(chunk.data(), chunk.size());
+        if (check) check->Feed(chunk.data(), chunk.size());
+      }
 
       const float v = window.ProgressValue() + 1024.0f;
       window.SetProgressValue(static_cast<double>(v) > length ? static_cast<float>(contentLength)

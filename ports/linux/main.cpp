@@ -2,6 +2,7 @@
 // transfer and the POSIX file layer under the agent's main window.
 #include <QApplication>
 
+#include "ports/linux/crypto/OpenSslCrypto.h"
 #include "ports/linux/net/CurlInet.h"
 #include "ports/linux/posix/Posix.h"
 #include "ports/linux/qt/QtWindow.h"
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   ovlu::PosixFileSystem fs;
   ovlu::PosixSystem sys(argc, argv);
   ovlu::SetHost(&fs, &sys);
+  ovlu::OpenSslCrypto crypto;
+  ovlu::SetCrypto(&crypto);
 
   ovlu::QtWindow window;
   ovlu::CurlInet inet;

@@ -2,6 +2,7 @@
 // main window.
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
+#include "ports/windows/CngCrypto.h"
 #include "ports/windows/Win32Host.h"
 #include "ports/windows/Win32Window.h"
 #include "ports/windows/WinInetTransfer.h"
@@ -12,6 +13,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ovlu::win::Win32FileSystem fs;
   ovlu::win::Win32System sys;
   ovlu::SetHost(&fs, &sys);
+  ovlu::win::CngCrypto crypto;
+  ovlu::SetCrypto(&crypto);
 
   ovlu::win::Win32Window window;
   ovlu::win::WinInetTransfer inet;

@@ -28,6 +28,11 @@ Routes (query parameters may be combined where it makes sense):
   /                          the same as a redirect to itself when the Host is
                              "localhost" (a server whose root redirects)
   /file/NAME                 the file NAME of the served directory
+      for=file               the other options for NAME only; the same URL
+                             with ".sig" appended (for=file.sig) gives the
+                             file NAME.sig plainly
+      for=sig                NAME plainly; with ".sig" appended (for=sig.sig)
+                             NAME.sig with the other options
   /gen/N                     N bytes of the test pattern: byte i is
                              (7 * i + 13 * (i >> 10)) mod 256
       status=N               answer with status N (the file, or a text, as body)
@@ -145,7 +150,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             agent = self.headers.get("User-Agent") or ""
             self.answer(200, body=agent.encode("latin-1"))
         elif url.path.startswith("/file/"):
-            self.serve_file(urllib.parse.unquote(url.path[len("/file/"):]), query)
+            name = urllib.parse.unquote(url.path[len("/file/"):])
+            # A signature's URL is its file's with ".sig" appended, which
+            # lands in the query's last value.
+            target = query.pop("for", None)
+            if target in ("file.sig", "sig.sig"):
+                name += ".sig"
+            if target in ("file.sig", "sig"):
+                query = {}
+            self.serve_file(name, query)
         elif url.path.startswith("/gen/") and url.path[5:].isdigit():
             self.serve_body(200, pattern(int(url.path[5:])), query)
         elif url.path in ("/redirect", "/loop"):

@@ -1,0 +1,182 @@
+#!/bin/bash
+# Signed files through the Windows agent under Wine, with the system's own
+# cryptography: a publisher key (PublisherKey.pem) beside the agent and a
+# .sig beside every served file, the run clicked as a user does. The first
+# run applies every file with its .old copy. The second is served other
+# bytes than were signed for its last file: that row reads "Firma non
+# valida", nothing in place changes and the list stays. The third, without
+# the key file, runs the first list unsigned and succeeds.
+#
+# Usage: end_to_end_signed.sh OVLiveUpdate.exe ovlu_testserver.py win_probe.exe
+# Run by scripts/windows-test.sh, which provides WINEPREFIX, DISPLAY and the
+# program that holds the Wine session. OVLU_WINE names the Wine loader.
+set -u
+wine=${OVLU_WINE:-wine}
+agent_exe=$(readlink -f "$1")
+server_py=$(readlink -f "$2")
+inspect_exe=$(readlink -f "$3")
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+for tool in "$wine" xdotool python3 cmp timeout openssl; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed"
+done
+[ -n "${WINEPREFIX:-}" ] && [ -n "${DISPLAY:-}" ] || fail "needs WINEPREFIX and DISPLAY"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+work=$(mktemp -d /tmp/ovlu-e2e-signed.XXXXXX)
+agent_pid="" server_pid=""
+cleanup() {
+  [ -n "$agent_pid" ] && kill "$agent_pid" 2>/dev/null
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  exec 7>&- 2>/dev/null
+  rm -rf "$work" "${app_dir:-}" "${data_dir:-}"
+}
+trap cleanup EXIT
+
+# ---------------------------------------------------------------- server
+mkdir -p "$work/served"
+head -c 300000 /dev/urandom >"$work/served/Tabelle.dat"
+head -c 400000 /dev/urandom >"$work/served/Grande.bin"
+printf 'readme, new edition\r\n' >"$work/served/readme.txt"
+mkfifo "$work/server.in"
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/publisher.key" 2>/dev/null
+openssl ec -in "$work/publisher.key" -pubout -out "$work/PublisherKey.pem" 2>/dev/null
+for f in Tabelle.dat Grande.bin readme.txt; do
+  openssl dgst -sha256 -sign "$work/publisher.key" -out "$work/served/$f.sig" "$work/served/$f"
+done
+python3 "$server_py" --root "$work/served" --log "$work/requests.log" <"$work/server.in" >"$work/server.out" 2>"$work/server.err" &
+server_pid=$!
+exec 7>"$work/server.in"  # the server runs while this stays open
+for _ in $(seq 50); do
+  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$work/server.out") && [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the test server did not start: $(cat "$work/server.err")"
+base="http://127.0.0.1:$port"
+
+# ---------------------------------------------------------------- the agent's world
+docs="$WINEPREFIX/drive_c/users/Public/Documents"
+data_dir="$docs/Tessaro Software/OrVento 7"
+rm -rf "$docs/Tessaro Software"
+mkdir -p "$data_dir"
+app_name="ovlu-signed-$$"
+app_dir="$WINEPREFIX/drive_c/$app_name"
+mkdir -p "$app_dir"
+cp "$agent_exe" "$app_dir/OVLiveUpdate.exe"
+printf 'product' >"$app_dir/OrVento.exe"
+printf 'readme, old edition\r\n' >"$app_dir/readme.txt"
+printf 'table, old edition' >"$data_dir/Tabelle.dat"
+printf 'stale backup' >"$data_dir/Tabelle.dat.old"
+export OVLU_INSTANCE_NAME="signed-$$"
+
+inspect() { (cd "$work" && timeout 20 "$wine" "$inspect_exe" "$@" 2>/dev/null | tr -d '\r'); }
+
+# Waits until the output of "inspect WHAT" matches a pattern; prints it.
+wait_for() {
+  local what=$1 pattern=$2 seconds=$3 out=""
+  for _ in $(seq $((seconds * 4))); do
+    out=$(inspect "$what") && printf '%s\n' "$out" | grep -qE "$pattern" &&
+      { printf '%s\n' "$out"; return 0; }
+    sleep 0.25
+  done
+  fail "$what never showed /$pattern/; last state:
+$out"
+}
+
+# Clicks the middle of a control (by its id) with the X pointer.
+click_control() {
+  local rect
+  rect=$(inspect window | sed -n "s/^control id=$1 .* rect=\([-0-9,]*\) .*/\1/p" | head -1)
+  [ -n "$rect" ] || fail "control $1 not found"
+  IFS=, read -r l t r b <<<"$rect"
+  xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2)) click 1
+}
+
+# Starts the agent and a run: waits for the button, clicks it and answers
+# the question with Return (Yes).
+run_update() {
+  (cd "$app_dir" && exec "$wine" "C:\\$app_name\\OVLiveUpdate.exe") >"$work/agent.log" 2>&1 &
+  agent_pid=$!
+  ready=$(wait_for window 'id=109 class=Button enabled=1 .*text=Avvia Aggiornamento' 30) || exit 1
+  click_control 109
+  wait_for dialog "text=Avviare l'aggiornamento di OrVento\?" 10 >/dev/null
+  xdotool key Return
+}
+
+close_agent() {
+  click_control 110
+  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "the agent did not end after Chiudi"
+  agent_pid=""
+}
+
+has() { printf '%s\n' "$1" | grep -qE "$2" || fail "$3: $1"; }
+
+expect_file() {  # path, expected content file or text
+  [ -f "$1" ] || fail "missing $1"
+  if [ -f "$2" ]; then cmp -s "$1" "$2" || fail "$1 differs from $2"
+  else [ "$(cat "$1")" = "$2" ] || fail "$1 holds '$(cat "$1")', not '$2'"; fi
+}
+
+list_line() {  # action, file name (with its query), destination tag
+  printf '<v-%s><s-%s/file/%s><%s>\r\n' "$1" "$base" "$2" "$3"
+}
+
+# ---------------------------------------------------------------- run 1: signed and whole
+cp "$work/PublisherKey.pem" "$app_dir/PublisherKey.pem"
+{
+  list_line N Grande.bin 'APPPATH-\Grande.bin'
+  list_line R Tabelle.dat 'ARCPATH-\Tabelle.dat'
+  list_line N readme.txt 'APPPATH-\readme.txt'
+} >"$data_dir/Updates.upd"
+cp "$data_dir/Updates.upd" "$work/list1"
+run_update
+done_state=$(wait_for window 'id=107 .*text=Aggiornamento (completato|interrotto)' 60) || exit 1
+has "$done_state" 'id=107 .*text=Aggiornamento completato\.$' "signed run 1 did not complete"
+[ "$(printf '%s\n' "$done_state" | grep -c '2=\[100%\] .* image=0$')" -eq 3 ] ||
+  fail "rows not at 100% with the check mark: $done_state"
+expect_file "$app_dir/Grande.bin" "$work/served/Grande.bin"
+expect_file "$data_dir/Tabelle.dat" "$work/served/Tabelle.dat"
+expect_file "$data_dir/Tabelle.dat.old" 'table, old edition'
+expect_file "$app_dir/readme.txt" "$work/served/readme.txt"
+expect_file "$app_dir/readme.txt.old" "$(printf 'readme, old edition\r\n')"
+[ ! -e "$data_dir/Updates.upd" ] || fail "the list was not deleted after a signed run"
+[ "$(grep -c '\.sig$' "$work/requests.log")" -eq 3 ] || fail "not one .sig request per file"
+close_agent
+echo "run 1 passed: signed files in place with their .old copies, list deleted"
+
+# ---------------------------------------------------------------- run 2: other bytes than signed
+cp "$work/served/readme.txt" "$work/readme.signed"
+printf 'readme, tampered\r\n' >"$work/served/readme.txt"
+{
+  list_line N Grande.bin 'APPPATH-\Grande.bin'
+  list_line N readme.txt 'APPPATH-\readme.txt'
+} >"$data_dir/Updates.upd"
+cp "$data_dir/Updates.upd" "$work/list2"
+before=$(cd "$app_dir" && sha256sum Grande.bin Grande.bin.old readme.txt readme.txt.old 2>/dev/null)
+run_update
+failed=$(wait_for window 'id=107 .*text=Aggiornamento (completato|interrotto)' 60) || exit 1
+has "$failed" 'id=107 .*text=Aggiornamento interrotto\. Riprovare\.$' "run 2 did not fail"
+has "$failed" '^row=2 .* 2=\[Firma non valida\] .* image=-2$' "row 2 not refused"
+expect_file "$data_dir/Updates.upd" "$work/list2"
+after=$(cd "$app_dir" && sha256sum Grande.bin Grande.bin.old readme.txt readme.txt.old 2>/dev/null)
+[ "$before" = "$after" ] || fail "files in place changed after a refused file"
+[ ! -e "$app_dir/readme.txt.remove" ] || fail "the refused file was kept"
+close_agent
+echo "run 2 passed: the file with other bytes was refused, nothing in place changed"
+
+# ---------------------------------------------------------------- run 3: no key, unsigned
+rm "$app_dir/PublisherKey.pem"
+cp "$work/readme.signed" "$work/served/readme.txt"
+rm -f "$work/served/"*.sig
+cp "$work/list1" "$data_dir/Updates.upd"
+run_update
+done_state=$(wait_for window 'id=107 .*text=Aggiornamento (completato|interrotto)' 60) || exit 1
+has "$done_state" 'id=107 .*text=Aggiornamento completato\.$' "run 3 without a key did not complete"
+expect_file "$app_dir/readme.txt" "$work/served/readme.txt"
+[ ! -e "$data_dir/Updates.upd" ] || fail "the list was not deleted after the unsigned run"
+close_agent
+echo "run 3 passed: without the key the same list succeeded unsigned"
+echo "PASS"
