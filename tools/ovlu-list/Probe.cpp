@@ -91,7 +91,7 @@ bool AgentLength(const std::string& header, long long* length) {
 }
 
 // How the body ended and why the row shows what it shows.
-void Describe(RecordProbe& r, int stopRow, int flagRow) {
+void Describe(RecordProbe& r, int index, int stopRow, int flagRow) {
   const std::string row100 = "the row reads 100%";
   if (!r.reached) {
     r.body = "not requested";
@@ -122,9 +122,9 @@ void Describe(RecordProbe& r, int stopRow, int flagRow) {
     } else if (r.fileOpened) {
       r.body =
           "cut short after " + std::to_string(r.received) + " of " + r.contentLength + " bytes";
-      r.reason = r.percent == "100%"
-                     ? "the body was cut short, yet " + row100 + ": the truncated file is applied"
-                     : "the body was cut short: " + shown;
+      r.reason = r.percent == "100%" ? "the body was cut short, yet " + row100 +
+                                           (flagRow >= 0 ? "" : ": the truncated file is applied")
+                                     : "the body was cut short: " + shown;
     } else if (!usable) {
       const bool chunked = LCase(r.transferCoding).find("chunked") != std::string::npos;
       r.body = "not read: no Content-Length the agent can use";
@@ -160,8 +160,10 @@ void Describe(RecordProbe& r, int stopRow, int flagRow) {
     r.reason = "the request ended without an answer: " + shown;
   }
   if (r.percent == "100%" && flagRow >= 0)
-    r.reason += "; but row " + std::to_string(flagRow + 1) +
-                " leaves the run's failure flag set, and then the agent applies no row at all";
+    r.reason +=
+        "; but " +
+        (flagRow == index ? std::string("this row") : "row " + std::to_string(flagRow + 1)) +
+        " leaves the run's failure flag set, and then the agent applies no row at all";
 }
 
 }  // namespace
@@ -287,7 +289,8 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
       r.percent = AnsiToUtf8(window.SubItem(static_cast<int>(i) + 1, 2));
       r.applied = !flag && r.percent == "100%";
     }
-    for (RecordProbe& r : out) Describe(r, stopRow, flag ? flagRow : -1);
+    for (std::size_t i = 0; i < out.size(); ++i)
+      Describe(out[i], static_cast<int>(i), stopRow, flag ? flagRow : -1);
   }
   SetHost(saved.fs, saved.sys);
   return out;
