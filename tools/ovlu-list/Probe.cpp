@@ -90,15 +90,9 @@ bool AgentLength(const std::string& header, long long* length) {
   }
 }
 
-// How the body ended and why the row shows what it shows.
-void Describe(RecordProbe& r, int index, int stopRow, int flagRow) {
+// How a record that the sequence came to was fetched.
+void DescribeFetch(RecordProbe& r, int index, int flagRow) {
   const std::string row100 = "the row reads 100%";
-  if (!r.reached) {
-    r.body = "not requested";
-    r.reason = "not fetched: the agent stops at row " + std::to_string(stopRow) +
-               " and fetches no later file";
-    return;
-  }
   if (!r.requested) {
     r.body = "not requested";
     if (!r.probed && !r.refusal.empty())
@@ -164,6 +158,24 @@ void Describe(RecordProbe& r, int index, int stopRow, int flagRow) {
         "; but " +
         (flagRow == index ? std::string("this row") : "row " + std::to_string(flagRow + 1)) +
         " leaves the run's failure flag set, and then the agent applies no row at all";
+}
+
+// How the body ended and why the row shows what it shows.
+// flagRow: the record that left the run's failure flag set, -1 when the
+// run ends with it clear.
+void Describe(RecordProbe& r, int index, int stopRow, int flagRow) {
+  if (!r.reached) {
+    r.body = "not requested";
+    r.reason = "not fetched: the agent stops at row " + std::to_string(stopRow) +
+               " and fetches no later file";
+  } else {
+    DescribeFetch(r, index, flagRow);
+  }
+  // Rows that fail without raising the failure flag go unnoticed.
+  if (r.percent != "100%" && flagRow < 0)
+    r.reason +=
+        "; the run still reports success and deletes the list, so this row is never "
+        "tried again";
 }
 
 }  // namespace
