@@ -171,11 +171,6 @@ void Describe(RecordProbe& r, int index, int stopRow, int flagRow) {
   } else {
     DescribeFetch(r, index, flagRow);
   }
-  // Rows that fail without raising the failure flag go unnoticed.
-  if (r.percent != "100%" && flagRow < 0)
-    r.reason +=
-        "; the run still reports success and deletes the list, so this row is never "
-        "tried again";
 }
 
 }  // namespace

@@ -106,8 +106,7 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
       {"server error", {http + "/gen/10?status=500"}, {false}, "answers 500"},
       {"redirect to the file", {http + "/redirect?to=/gen/10000"}, {true}, "arrived whole"},
       {"redirect loop", {http + "/loop"}, {false}, "redirects end in no file"},
-      // Unread, so the failure flag stays down: the run ends as a success.
-      {"no Content-Length", {whole + "?nolength=1"}, {false}, "never tried again"},
+      {"no Content-Length", {whole + "?nolength=1"}, {false}, "has no Content-Length"},
       {"chunked", {whole + "?chunked=1"}, {false}, "sent chunked"},
       {"length not a number", {whole + "?length=abc"}, {false}, "cannot read (abc)"},
       {"empty file", {http + "/gen/0"}, {false}, "the file is empty"},
