@@ -56,6 +56,8 @@ class ObservingFileSystem : public FileSystem {
   std::unique_ptr<BinaryFile> OpenBinaryWrite(const std::string& path, bool) override {
     return std::make_unique<CountingFile>(onOpen ? onOpen(path) : nullptr);
   }
+  std::unique_ptr<BinaryFile> OpenAppend(const std::string&) override { Refuse(); }
+  long long FileLength(const std::string& path) override { return real_.FileLength(path); }
   void CreateTextFile(const std::string&, const std::string&) override { Refuse(); }
   void Rename(const std::string&, const std::string&) override { Refuse(); }
   void Delete(const std::string&) override { Refuse(); }
