@@ -256,9 +256,10 @@ std::string ListInvariantFailure(const std::vector<unsigned char>& bytes) {
   const CheckedList c = CheckList(bytes);
   if (c.records.size() != items.size()) return "not one JSON object per record";
   for (std::size_t i = 0; i < c.records.size(); ++i) {
-    if (!IsJson(c.records[i]))
-      return "record " + std::to_string(i) + " is no JSON: " + c.records[i];
-    if (c.records[i].rfind("{\"index\":" + std::to_string(i) + ",", 0) != 0)
+    // Text that is no UTF-8 makes the library throw here.
+    const std::string text = c.records[i].dump();
+    if (!IsJson(text)) return "record " + std::to_string(i) + " is no JSON: " + text;
+    if (text.rfind("{\"index\":" + std::to_string(i) + ",", 0) != 0)
       return "record " + std::to_string(i) + " has the wrong index";
   }
   bool stopTold = false;

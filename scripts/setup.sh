@@ -12,6 +12,7 @@ SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 pkgs="cmake g++ make pkg-config libgtest-dev
   qt6-base-dev qt6-translations-l10n libgl1-mesa-dev libcurl4-openssl-dev ca-certificates libssl-dev
+  nlohmann-json3-dev
   xvfb xauth x11-utils xdotool imagemagick
   nginx-light curl python3 locales file openssl
   fonts-crosextra-carlito fonts-liberation

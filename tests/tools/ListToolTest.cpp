@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -20,6 +21,9 @@ namespace ovlu {
 namespace {
 
 using Lines = std::vector<std::string>;
+using Json = nlohmann::json;
+
+Json J(const char* text) { return Json::parse(text); }
 
 Lines LinesOf(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -69,7 +73,7 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
   struct Case {
     const char* name;
     std::string list;
-    Lines records;  // a piece of each record's JSON, in order
+    std::vector<Json> records;  // members of each record's object, in order
     std::vector<std::pair<const char*, const char*>> warnings;  // "line:column", text start
   } cases[] = {
       {"normal forms",
@@ -77,19 +81,21 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        "<v-R><s-http://srv/upd/Tabelle.dat><C:\\Dati\\Tabelle.dat>\r\n"
        "<v-E><s-http://one/a/Setup.exe><s-http://two/b/Setup.exe><WOSPATH-\\Setup.exe>\r\n"
        "<v-S><s-http://srv/a.dll><ARCPATH-\\a.dll>\r\n",
-       {"\"kind\":\"Componente\",\"destination\":\"C:\\\\Windows\\\\system\\\\Motore.dll\",",
-        "\"received\":\"C:\\\\Dati\\\\Tabelle.dat.tmp.remove\"}",
-        "\"server\":\"http://one\"},{\"url\":\"http://two/b/Setup.exe\",",
-        "\"destination\":\"" + dir_ + "/Documents\\\\Tessaro Software\\\\OrVento 7\\\\a.dll\""},
+       {J(R"({"kind":"Componente","destination":"C:\\Windows\\system\\Motore.dll"})"),
+        J(R"({"action":"R","received":"C:\\Dati\\Tabelle.dat.tmp.remove"})"),
+        J(R"({"sources":[{"url":"http://one/a/Setup.exe","server":"http://one"},
+                         {"url":"http://two/b/Setup.exe","server":"http://two"}],
+              "sourceIndex":0,"fileName":"Setup.exe"})"),
+        {{"destination", dir_ + "/Documents\\Tessaro Software\\OrVento 7\\a.dll"}}},
        {}},
       {"plain path with a hyphen, placeholder case, unknown placeholder, skipped characters",
        "<v-R><s-http://srv/z.dll><C:\\my-dir\\z.dll>\r\n"
        "<v-S><s-http://srv/a.dll><apppath-\\a.dll>\r\n"
        "<v-R><s-http://srv/y.txt><TMPPATH-\\y.txt>\r\n"
        "<v-R><s-http://srv/b.exe><APPPATH-b.exe>\r\n",
-       {"\"destName\":\"\\\\z.dll\",\"destFolder\":\"<C:\\\\my-d>\"",
-        "\"destFolder\":\"<apppath>\"", "\"destination\":\"<TMPPATH>y.txt\"",
-        "\"destName\":\".exe\""},
+       {J(R"({"destName":"\\z.dll","destFolder":"<C:\\my-d>"})"),
+        J(R"({"destFolder":"<apppath>"})"), J(R"({"destination":"<TMPPATH>y.txt"})"),
+        J(R"({"destName":".exe"})")},
        {{"1:26", "the path \"C:\\my-dir\\z.dll\" contains a \"-\""},
         {"2:26", "\"apppath\" is not a placeholder"},
         {"3:26", "\"TMPPATH\" is not a known placeholder"},
@@ -98,7 +104,7 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        "<v-S><s-http://srv/a.dll><APPPATH-\\a.dll>\r\n"
        "<v-R> > <s-http://srv/b.exe><APPPATH-\\b.exe>\r\n"
        "\r\n<v-S><s-http://srv/c.dll><APPPATH-\\c.dll>\r\n",
-       {"\"index\":0", "\"index\":1,\"line\":2,\"action\":\"R\",\"sources\":[]"},
+       {J(R"({"index":0})"), J(R"({"index":1,"line":2,"action":"R","sources":[]})")},
        {{"2:7",
          "this \">\" comes before the next \"<\": the agent stops reading the list here; "
          "this record keeps only the tags before it, and 1 later non-empty line is not"},
@@ -107,7 +113,7 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
       {"LF line ends make one record",
        "<v-S><s-http://srv/a.dll><APPPATH-\\a.dll>\n<v-R><s-http://srv/b.dat><ARCPATH-\\b.dat>\n",
        // Everything before the second line's "<v-" is read as actions.
-       {"\"action\":\"R\",\"sources\":[{\"url\":\"http://srv/b.dat\",\"server\""},
+       {J(R"({"action":"R","sources":[{"url":"http://srv/b.dat","server":"http://srv"}]})")},
        {{"1:42", "the line holds 2 line feeds without a carriage return"},
         {"1:6", "the source tag \"<s-http://srv/a.dll>\" comes before a \"<v-\" tag"},
         {"1:26", "the tag \"<APPPATH-\\a.dll>\" comes before a \"<v-\" tag"},
@@ -120,10 +126,14 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        "<V-S><s-http://srv/e.dll><APPPATH-\\e.dll>\r\n"
        "   \r\n"
        "<v-S><s-http://srv/f.dll><APPPATH-\\f.dll><C:\\f.dll> <x\r\n",
-       {"\"server\":\"ftp://srv\"", "\"received\":\"" + dir_ + "\\\\A.DLL.remove\"",
-        "\"destination\":\"\",\"received\":\".remove\"", "\"destName\":\"\"",
-        "\"action\":\"\",\"sources\":[{\"url\":\"S\",\"server\":\"\"},",
-        "\"kind\":\"Accessorio\",\"destination\":\"\"", "\"destination\":\"C:\\\\f.dll\""},
+       {J(R"({"sources":[{"url":"ftp://srv/a.dll","server":"ftp://srv"}]})"),
+        {{"received", dir_ + "\\A.DLL.remove"}},
+        J(R"({"destination":"","received":".remove"})"),
+        J(R"({"destName":""})"),
+        J(R"({"action":"","sources":[{"url":"S","server":""},
+                                     {"url":"http://srv/e.dll","server":"http://srv"}]})"),
+        J(R"({"kind":"Accessorio","destination":""})"),
+        J(R"({"destination":"C:\\f.dll"})")},
        {{"1", "the source \"ftp://srv/a.dll\" is not an http or https URL"},
         {"1", "the action \"X\" is not \"R\", \"E\" or \"S\""},
         {"2", "the source \"http://srv\" has no \"/\" after its host"},
@@ -138,18 +148,44 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
         {"6", "the line holds no tag, yet it makes a record"},
         {"7:42", "another destination tag \"<C:\\f.dll>\": it replaces"},
         {"7:53", "the line ends inside the tag \"<x\" (no \">\" follows)"}}},
-      {"Windows-1252 names and JSON escapes",
+      {"what the transfer refuses, names that clash, the agent's own files",
+       "<v-S><s-><APPPATH-\\a.dll>\r\n"
+       "<v-S><s-http://srv:99999/b.dll><C:\\b.dll>\r\n"
+       "<v-S><s-http://[::1/c.dll><C:\\c.dll>\r\n"
+       "<v-S><s-http://srv/Citt\xC0.dat><C:\\Dati\\CITT\xC0.DAT>\r\n"
+       "<v-S><s-http://srv/citt\xE0.dat><c:\\dati\\citt\xE0.dat>\r\n"
+       "<v-R><s-http://srv/OVLiveUpdate.exe><APPPATH-\\ovliveupdate.EXE>\r\n"
+       "<v-S><s-http://srv/PublisherKey.pem><APPPATH-\\PublisherKey.pem>\r\n"
+       "<v-S><s-http://srv/x.manifest><APPPATH-\\OVLiveUpdate.exe.manifest>\r\n"
+       "<v-R><s-http://srv/OrVento.exe><APPPATH-\\OrVento.exe>\r\n",
+       {J(R"({"sources":[{"url":"","server":""}]})"), J(R"({"index":1})"), J(R"({"index":2})"),
+        J(R"({"index":3})"), J(R"({"index":4})"), J(R"({"index":5})"), J(R"({"index":6})"),
+        J(R"({"index":7})"), J(R"({"index":8})")},
+       {{"1", "the source URL is empty: the download stops at this record"},
+        {"2", "the transfer refuses the server part \"http://srv:99999\" (it says "},
+        {"3", "the transfer refuses the server part \"http://[::1\" (it says "},
+        {"5", "the destination \"c:\\dati\\citt\xC3\xA0.dat\" is also the destination of line 4"},
+        {"6",
+         "the destination \"ovliveupdate.EXE\" in the agent's own folder is not a file of "
+         "the product but the agent's own program"},
+        {"7",
+         "the destination \"PublisherKey.pem\" in the agent's own folder is not a file of "
+         "the product but the key"},
+        {"8",
+         "the destination \"OVLiveUpdate.exe.manifest\" in the agent's own folder is not "
+         "a file of the product but the agent's own manifest"}}},
+      {"Windows-1252 names and escapes",
        "<v-S><s-http://srv/Caff\xE8.dll><APPPATH-\\Caff\xE8.dll>\r\n"
        "<v-R><s-http://srv/Perch\xE9\x80.dat><C:\\Citt\xE0\\Perch\xE9\x80.dat>\r\n"
        "<v-S><s-http://srv/\"q\"\\\x01.dll><C:\\a.dll>\r\n",
-       {"\"fileName\":\"Caff\xC3\xA8.dll\",\"destName\":\"Caff\xC3\xA8.dll\"",
-        "\"destination\":\"C:\\\\Citt\xC3\xA0\\\\Perch\xC3\xA9\xE2\x82\xAC.dat\"",
-        "\"url\":\"http://srv/\\\"q\\\"\\\\\\u0001.dll\""},
-       {}},
+       {{{"fileName", "Caff\xC3\xA8.dll"}, {"destName", "Caff\xC3\xA8.dll"}},
+        {{"destination", "C:\\Citt\xC3\xA0\\Perch\xC3\xA9\xE2\x82\xAC.dat"}},
+        {{"sources", {{{"url", "http://srv/\"q\"\\\x01.dll"}, {"server", "http://srv"}}}}}},
+       {{"3", "the transfer refuses the URL \"http://srv/\"q\"\\\\x01.dll\" (it says "}}},
       {"UTF-8 text",
        "<v-S><s-http://srv/a.dll><APPPATH-\\a.dll>\r\n<v-S><s-http://srv/"
        "Caff\xC3\xA8.dll><APPPATH-\\Caff\xC3\xA8.dll>",
-       {"\"index\":0", "\"fileName\":\"Caff\xC3\x83\xC2\xA8.dll\""},
+       {J(R"({"index":0})"), {{"fileName", "Caff\xC3\x83\xC2\xA8.dll"}}},
        {{"2", "the text looks like UTF-8, but the agent reads the list as Windows-1252"}}},
       {"empty file", "", {}, {{"", "the file is empty: the list has no records"}}},
       {"empty lines", "\r\n\r\r\n", {}, {{"", "every line is empty"}}},
@@ -162,8 +198,12 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
       const Result r = strict ? Run({"--strict", list_}) : Run({});
       EXPECT_EQ(r.status, strict && !c.warnings.empty() ? 1 : 0);
       ASSERT_EQ(r.out.size(), c.records.size()) << testing::PrintToString(r.out);
-      for (std::size_t i = 0; i < r.out.size(); ++i)
-        EXPECT_NE(r.out[i].find(c.records[i]), std::string::npos) << r.out[i];
+      for (std::size_t i = 0; i < r.out.size(); ++i) {
+        const Json got = Json::parse(r.out[i]);
+        EXPECT_EQ(got["index"], i);
+        for (const auto& [name, value] : c.records[i].items())
+          EXPECT_EQ(got[name], value) << name << " in " << r.out[i];
+      }
       ASSERT_EQ(r.err.size(), c.warnings.size()) << testing::PrintToString(r.err);
       for (std::size_t i = 0; i < r.err.size(); ++i) {
         const auto& [place, text] = c.warnings[i];
@@ -182,7 +222,9 @@ TEST_F(ListToolTest, ExitStatuses) {
       {{"--bogus", list_}, 2, "ovlu-list: unknown option --bogus"},
       {{list_, list_}, 2, "ovlu-list: one list at a time"},
       {{}, 2, "ovlu-list: no update list in the data folder"},
-      {{"--help"}, 0, "usage: ovlu-list [--strict] [FILE]"},
+      {{"--key", "k.pem", list_}, 2, "ovlu-list: --key goes with --probe"},
+      {{"--probe", "--key"}, 2, "ovlu-list: --key needs a file"},
+      {{"--help"}, 0, "usage: ovlu-list [--strict] [--probe [--key PublisherKey.pem]] [FILE]"},
   };
   for (const auto& [args, status, start] : runs) {
     const Result r = Run(args);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "platform/Host.h"
 #include "shell/Globals.h"
 #include "shell/Vb.h"
 
@@ -111,7 +112,7 @@ std::string PlaceholderNames() {
 
 class Checker {
  public:
-  explicit Checker(CheckedList& out) : out_(out) {}
+  Checker(CheckedList& out, const UrlRefusal& refusal) : out_(out), refusal_(refusal) {}
 
   void Warn(int line, int column, std::string text) {
     out_.warnings.push_back({line, column, std::move(text)});
@@ -213,13 +214,20 @@ class Checker {
       for (std::size_t i = 0; i < item.Sources.size(); ++i) {
         const UpdateSource& s = item.Sources[static_cast<std::int32_t>(i)];
         const std::string scheme = LCase(Left(s.Url, 8));
-        if (!StartsWith(scheme, "http://") && !StartsWith(scheme, "https://"))
+        if (s.Url.empty())
+          Warn(line, 0,
+               i == 0 ? "the source URL is empty: the download stops at this record, and "
+                        "neither it nor any later record is fetched"
+                      : "source " + std::to_string(i + 1) + " has an empty URL");
+        else if (!StartsWith(scheme, "http://") && !StartsWith(scheme, "https://"))
           Warn(line, 0, "the source " + Shown(s.Url) + " is not an http or https URL");
         else if (s.Server.empty())
           Warn(line, 0,
                "the source " + Shown(s.Url) +
                    " has no \"/\" after its host, so its server part "
                    "is empty");
+        else if (i == 0 && refusal_)
+          CheckAccepted(line, s);
       }
       if (item.Sources.size() > 1 && GetLastPart(item.Sources[0].Url, "/") != item.FileName)
         Warn(line, 0,
@@ -250,64 +258,91 @@ class Checker {
 
     const std::string destination = item.DestFolder + item.DestName;
     if (!item.DestName.empty()) {
+      // Windows finds a file name whatever its case.
       const auto [it, fresh] = destinations_.emplace(LCase(destination), line);
       if (!fresh)
         Warn(line, 0,
              "the destination " + Shown(destination) + " is also the destination of line " +
                  std::to_string(it->second));
+      CheckAgentFolder(line, item);
     }
+  }
+
+  // The agent's requests stop the whole sequence when the transfer refuses
+  // to start them: first the probe of the server part, then the GET.
+  void CheckAccepted(int line, const UpdateSource& s) {
+    std::string why = refusal_(s.Server);
+    if (!why.empty()) {
+      Warn(line, 0,
+           "the transfer refuses the server part " + Shown(s.Server) + " (it says " + Shown(why) +
+               "): the download stops at this record, and neither it nor any later record is "
+               "fetched");
+      return;
+    }
+    why = refusal_(s.Url);
+    if (!why.empty())
+      Warn(line, 0,
+           "the transfer refuses the URL " + Shown(s.Url) + " (it says " + Shown(why) +
+               "): the download stops at this record, and neither it nor any later record is "
+               "fetched");
+  }
+
+  // Files of the agent's own folder that belong to the agent, not to the
+  // product it updates.
+  void CheckAgentFolder(int line, const UpdateItem& item) {
+    std::string folder = LCase(item.DestFolder);
+    std::string app = LCase(Sys().AppPath());
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    while (!app.empty() && app.back() == '\\') app.pop_back();
+    if (folder != app) return;
+    const std::string name = LCase(item.DestName);
+    const char* what = nullptr;
+    if (name == "ovliveupdate.exe")
+      what = "the agent's own program: the list replaces the agent that runs it";
+    else if (name == "ovliveupdate.exe.manifest")
+      what = "the agent's own manifest, which the agent writes itself at start-up";
+    else if (name == "publisherkey.pem")
+      what = "the key the agent checks signed files with: a list must not replace it";
+    if (what)
+      Warn(line, 0,
+           "the destination " + Shown(item.DestName) +
+               " in the agent's own folder is not a "
+               "file of the product but " +
+               what);
   }
 
  private:
   CheckedList& out_;
+  const UrlRefusal& refusal_;
   std::map<std::string, int> destinations_;
 };
 
-std::string RecordJson(int index, int line, const UpdateItem& item, bool folderFromMachine) {
+Json RecordJson(int index, int line, const UpdateItem& item, bool folderFromMachine) {
   const std::string folder =
       folderFromMachine ? HostToUtf8(item.DestFolder) : AnsiToUtf8(item.DestFolder);
   const std::string destination = folder + AnsiToUtf8(item.DestName);
   const std::string received =
       destination + ReceivedFileName(item).substr(item.DestFolder.size() + item.DestName.size());
 
-  std::string j = "{\"index\":" + std::to_string(index) + ",\"line\":" + std::to_string(line);
-  j += ",\"action\":" + JsonString(AnsiToUtf8(item.Action));
-  j += ",\"sources\":[";
+  Json sources = Json::array();
   for (std::size_t i = 0; i < item.Sources.size(); ++i) {
     const UpdateSource& s = item.Sources[static_cast<std::int32_t>(i)];
-    j += std::string(i ? "," : "") + "{\"url\":" + JsonString(AnsiToUtf8(s.Url)) +
-         ",\"server\":" + JsonString(AnsiToUtf8(s.Server)) + "}";
+    sources.push_back({{"url", AnsiToUtf8(s.Url)}, {"server", AnsiToUtf8(s.Server)}});
   }
-  j += "],\"sourceIndex\":" + std::to_string(item.SourceIndex);
-  j += ",\"fileName\":" + JsonString(AnsiToUtf8(item.FileName));
-  j += ",\"destName\":" + JsonString(AnsiToUtf8(item.DestName));
-  j += ",\"destFolder\":" + JsonString(folder);
-  j += ",\"kind\":" + JsonString(FileKind(item.FileName));
-  j += ",\"destination\":" + JsonString(destination);
-  j += ",\"received\":" + JsonString(received);
-  return j + "}";
+  return {{"index", index},
+          {"line", line},
+          {"action", AnsiToUtf8(item.Action)},
+          {"sources", sources},
+          {"sourceIndex", item.SourceIndex},
+          {"fileName", AnsiToUtf8(item.FileName)},
+          {"destName", AnsiToUtf8(item.DestName)},
+          {"destFolder", folder},
+          {"kind", FileKind(item.FileName)},
+          {"destination", destination},
+          {"received", received}};
 }
 
 }  // namespace
-
-std::string JsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (char ch : utf8) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += {'\\', ch};
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-      out += {'\\', c == '\n' ? 'n' : c == '\r' ? 'r' : 't'};
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
 
 std::string FormatWarning(const std::string& fileName, const Warning& w) {
   std::string s = fileName;
@@ -318,14 +353,14 @@ std::string FormatWarning(const std::string& fileName, const Warning& w) {
   return s + ": warning: " + w.text;
 }
 
-CheckedList CheckList(const std::vector<unsigned char>& bytes) {
+CheckedList CheckList(const std::vector<unsigned char>& bytes, const UrlRefusal& refusal) {
   CheckedList out;
   UpdateItemArray items;
   ListReading reading;
   ParseUpdateList(bytes, items, &reading);
   const std::vector<std::string>& raw = reading.lines;
   const ParseStop& stop = reading.stop;
-  Checker check(out);
+  Checker check(out, refusal);
 
   const std::string all(bytes.begin(), bytes.end());
   bool multiByte = false;

@@ -3,6 +3,8 @@
 // agent's reading is probably not what the list's author meant.
 #pragma once
 
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -16,18 +18,23 @@ struct Warning {
   std::string text;  // UTF-8
 };
 
+// Members keep the order in which they are written.
+using Json = nlohmann::ordered_json;
+
 struct CheckedList {
-  std::vector<std::string> records;  // one JSON object per record
-  std::vector<Warning> warnings;     // in line order
+  std::vector<Json> records;      // one object per record
+  std::vector<Warning> warnings;  // in line order
 };
+
+// Why the transfer would refuse to start a request for a URL; "" when it
+// would take it.
+using UrlRefusal = std::function<std::string(const std::string& url)>;
 
 // Parses the bytes of a list as the agent does at start-up (the process
 // values DataFolder, EnvWindir and EnvSystemDrive and the host must be set)
-// and checks it.
-CheckedList CheckList(const std::vector<unsigned char>& bytes);
-
-// A JSON string literal (quotes included) of UTF-8 text.
-std::string JsonString(const std::string& utf8);
+// and checks it. With refusal, the URLs the agent requests are also put to
+// the transfer.
+CheckedList CheckList(const std::vector<unsigned char>& bytes, const UrlRefusal& refusal = nullptr);
 
 // "name:line:column: warning: text", the parts that are 0 left out.
 std::string FormatWarning(const std::string& fileName, const Warning& w);

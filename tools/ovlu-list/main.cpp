@@ -11,16 +11,20 @@
 #include "shell/MainForm.h"
 #include "shell/Vb.h"
 #include "tools/ovlu-list/ListCheck.h"
+#include "tools/ovlu-list/Probe.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitWarnings = 1;
 constexpr int kExitUnreadable = 2;
+constexpr int kExitNotApplied = 3;
 
 const char kHelp[] =
-    "usage: ovlu-list [--strict] [FILE]\n"
-    "       ovlu-list --help | --version\n"
+    "usage: ovlu-list [--strict] [--probe [--key PublisherKey.pem]] [FILE]
+"
+    "       ovlu-list --help | --version
+"
     "\n"
     "Reads an update list exactly as OVLiveUpdate does at start-up and prints one\n"
     "JSON object per record on standard output; warnings go to standard error, one\n"
@@ -47,11 +51,18 @@ const char kHelp[] =
     "A \">\" that comes before the next \"<\" ends the whole list.\n"
     "\n"
     "  --strict  exit with status 1 when there is any warning\n"
+    "  --probe   fetch every record as the agent would, one after the other (its\n"
+    "            first request to the server, then the GET, 40 s time-out), reading\n"
+    "            each body without writing any file; each record gets a \"probe\"\n"
+    "            member (url, status, contentLength, received, seconds, body, percent,\n"
+    "            applied, reason) and a summary line on standard error\n"
+    "  --key F   with --probe: the publisher key; signatures are not checked yet\n"
     "  --help    show this text\n"
     "  --version show the version of OV Live Update this checker belongs to\n"
     "\n"
     "Exit status: 0 the list was read, 1 warnings with --strict, 2 the list could\n"
-    "not be read (or a bad command line).\n";
+    "not be read (or a bad command line), 3 with --probe: some row would not be\n"
+    "applied.\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "ovlu-list: %s\nTry 'ovlu-list --help'.\n", problem.c_str());
@@ -62,6 +73,8 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   bool strict = false;
+  bool probe = false;
+  std::string key;
   bool optionsDone = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
@@ -76,6 +89,11 @@ int main(int argc, char** argv) {
       return kExitOk;
     } else if (!optionsDone && a == "--strict") {
       strict = true;
+    } else if (!optionsDone && a == "--probe") {
+      probe = true;
+    } else if (!optionsDone && a == "--key") {
+      if (++i == argc) return Usage("--key needs a file");
+      key = argv[i];
     } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
       return Usage("unknown option " + a);
     } else {
@@ -83,6 +101,7 @@ int main(int argc, char** argv) {
     }
   }
   if (files.size() > 1) return Usage("one list at a time");
+  if (!key.empty() && !probe) return Usage("--key goes with --probe");
 
   ovlu::PosixFileSystem fs;
   ovlu::PosixSystem sys(argc, argv);
@@ -121,11 +140,29 @@ int main(int argc, char** argv) {
     return kExitUnreadable;
   }
 
-  const ovlu::listcheck::CheckedList list = ovlu::listcheck::CheckList(bytes);
-  for (const std::string& r : list.records) std::printf("%s\n", r.c_str());
-  std::fflush(stdout);
-  for (const ovlu::listcheck::Warning& w : list.warnings)
-    std::fprintf(stderr, "%s\n", ovlu::listcheck::FormatWarning(shown, w).c_str());
+  namespace lc = ovlu::listcheck;
+  lc::ProbeInet inet;
+  lc::CheckedList list =
+      lc::CheckList(bytes, [&](const std::string& url) { return lc::TransferRefusal(inet, url); });
+  for (const lc::Warning& w : list.warnings)
+    std::fprintf(stderr, "%s\n", lc::FormatWarning(shown, w).c_str());
 
+  bool allApplied = true;
+  if (probe) {
+    ovlu::ParseUpdateList(bytes, ovlu::G().UpdateItems);
+    const std::vector<lc::RecordProbe> rows = lc::ProbeList(inet, fs, sys);
+    for (std::size_t i = 0; i < rows.size() && i < list.records.size(); ++i) {
+      list.records[i]["probe"] = lc::ProbeJson(rows[i], !key.empty());
+      allApplied = allApplied && rows[i].applied;
+      std::fprintf(
+          stderr, "%s\n",
+          lc::ProbeSummary(shown, list.records[i]["line"].get<int>(), static_cast<int>(i), rows[i])
+              .c_str());
+    }
+  }
+  for (const lc::Json& r : list.records) std::printf("%s\n", r.dump().c_str());
+  std::fflush(stdout);
+
+  if (!allApplied) return kExitNotApplied;
   return strict && !list.warnings.empty() ? kExitWarnings : kExitOk;
 }
