@@ -64,6 +64,9 @@ class ObservingFileSystem : public FileSystem {
   void SetAttributes(const std::string&, unsigned) override { Refuse(); }
   unsigned GetAttributes(const std::string& path) override { return real_.GetAttributes(path); }
   std::string CurrentDirectory() override { return real_.CurrentDirectory(); }
+  // The transfer's own spill file under a box: in the system's temporary
+  // folder, gone when the request ends.
+  std::unique_ptr<ScratchFile> CreateScratch() override { return real_.CreateScratch(); }
 
   // Where the bytes of a received file are counted.
   std::function<long long*(const std::string&)> onOpen;

@@ -21,10 +21,8 @@ constexpr int kExitUnreadable = 2;
 constexpr int kExitNotApplied = 3;
 
 const char kHelp[] =
-    "usage: ovlu-list [--strict] [--probe [--key PublisherKey.pem]] [FILE]
-"
-    "       ovlu-list --help | --version
-"
+    "usage: ovlu-list [--strict] [--probe [--key PublisherKey.pem]] [FILE]\n"
+    "       ovlu-list --help | --version\n"
     "\n"
     "Reads an update list exactly as OVLiveUpdate does at start-up and prints one\n"
     "JSON object per record on standard output; warnings go to standard error, one\n"
