@@ -56,7 +56,9 @@ bool HostOk(const std::string& authority) {
   if (port.empty() || port.size() > 5) return false;
   for (char c : port)
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  return true;
+  // A port is a 16-bit number; 0 names none.
+  const long number = std::stol(port);
+  return number >= 1 && number <= 65535;
 }
 
 // The path and query written for the wire.

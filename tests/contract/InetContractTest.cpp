@@ -440,7 +440,8 @@ TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
   // Refused before anything is sent.
   for (const std::string url :
        {"ftp://127.0.0.1/x", "http:///x", "http://", "http://a b/x", "http//127.0.0.1/x",
-        "http://127.0.0.1:80a/x", "file:///C:/x", ""}) {
+        "http://127.0.0.1:80a/x", "http://127.0.0.1:99999/x", "http://127.0.0.1:0/x",
+        "file:///C:/x", ""}) {
     SCOPED_TRACE(url);
     EXPECT_THROW(inet.Execute(url, "GET"), VbError);
     EXPECT_FALSE(inet.StillExecuting());
