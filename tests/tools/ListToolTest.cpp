@@ -181,7 +181,9 @@ TEST_F(ListToolTest, ListsTheirRecordsAndTheirTraps) {
        {{{"fileName", "Caff\xC3\xA8.dll"}, {"destName", "Caff\xC3\xA8.dll"}},
         {{"destination", "C:\\Citt\xC3\xA0\\Perch\xC3\xA9\xE2\x82\xAC.dat"}},
         {{"sources", {{{"url", "http://srv/\"q\"\\\x01.dll"}, {"server", "http://srv"}}}}}},
-       {{"3", "the transfer refuses the URL \"http://srv/\"q\"\\\\x01.dll\" (it says "}}},
+       // The transfer puts the quotes and the control character on the wire
+       // percent-encoded: no warning.
+       {}},
       {"UTF-8 text",
        "<v-S><s-http://srv/a.dll><APPPATH-\\a.dll>\r\n<v-S><s-http://srv/"
        "Caff\xC3\xA8.dll><APPPATH-\\Caff\xC3\xA8.dll>",
