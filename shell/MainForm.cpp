@@ -1,5 +1,7 @@
 #include "shell/MainForm.h"
 
+#include "ovlu_version.h"
+#include "shell/RunLog.h"
 #include "shell/Vb.h"
 
 namespace ovlu {
@@ -18,12 +20,26 @@ void MainForm::Form_Initialize() {
   G().CancelRequested = vbFalse;
   G().DataFolder = SpecialFolderPath(46) + "Tessaro Software\\OrVento 7";
 
+  Step([&] { Log().Open(G().DataFolder + "\\" + RunLog::kFileName); });
+  Step([&] {
+    Log().Add("start", std::string("OVLiveUpdate ") + OVLU_VERSION + " in " + Sys().AppPath());
+  });
+
   WindowSetUp();
+  Step([&] {
+    if (G().UpdateListPath.empty())
+      Log().Add("start", "no update list in " + G().DataFolder);
+    else
+      Log().Add("start", "update list " + G().UpdateListPath + ": " +
+                             std::to_string(G().UpdateItems.UBound() + 1) + " records");
+  });
 
   // One unit with a single exit: the first failure skips the rest of it.
   try {
     Ctl().BindSmallIcons();
     if (Sys().PreviousInstance()) {
+      Log().Add("start", "another instance is running: this one ends");
+      Log().Flush();
       Ctl().Unload();
       Sys().EndProcess(0);
     }
@@ -33,6 +49,7 @@ void MainForm::Form_Initialize() {
   } catch (const VbError&) {
   }
 
+  Log().Flush();
   Ctl().Show();
 }
 

@@ -46,6 +46,7 @@ class MainForm : public FormEvents {
   void ApplyCommandLine(const std::string& commandLine);
   void FillFileList();
   void DownloadAllFiles();
+  void LogRow(std::int32_t row);
   // After a file's transfer: fetches and checks its signature when the run
   // checks signatures, and refuses the file when it does not hold.
   void CheckSignature(const std::string& url);

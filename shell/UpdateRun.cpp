@@ -1,5 +1,6 @@
 // The update run the user starts with cmdGET, and closing the program.
 #include "shell/MainForm.h"
+#include "shell/RunLog.h"
 
 namespace ovlu {
 
@@ -18,6 +19,7 @@ void MainForm::cmdGET_Click() {
   const unsigned n = Sys().GetSystemDirectory(buffer, 256);
   SystemDirectory.assign(buffer, n <= 256 ? n : 0);
 
+  Log().Add("run", "started; system folder \"" + SystemDirectory + "\"");
   signing_.Begin();
   DownloadAllFiles();
 
@@ -31,6 +33,10 @@ void MainForm::cmdGET_Click() {
   // After an "E" record the window has been closed: the outcome is settled
   // out of sight and the process ends below.
   const bool shown = window_.Loaded() && !endAfterRun_;
+  Log().Add("outcome", G().CancelRequested
+                           ? "Aggiornamento interrotto: the list stays for another run"
+                           : "Aggiornamento completato: the list is deleted");
+  Log().Flush();
   if (G().CancelRequested) {
     if (shown) {
       Ctl().SetCaption(Control::LabelST, "Aggiornamento interrotto. Riprovare.");
@@ -50,6 +56,8 @@ void MainForm::cmdGET_Click() {
   }
 
   if (endAfterRun_) {
+    Log().Add("end", "a started program closed the window: the process ends");
+    Log().Flush();
     Step([&] { window_.SetScreenPointer(vbDefault); });
     Sys().EndProcess(0);
   }
@@ -65,7 +73,12 @@ void MainForm::CmdChiudi_Click() {
     if (Ctl().Caption(Control::CmdChiudi) == "&Annulla")
       answer = Ctl().MsgBox("Interrompre l'aggiornamento?", 68, "OrVento");
   });
+  if (running_)
+    Log().Add("question", answer == vbYes ? "break off the update: Yes, the process ends"
+                                          : "break off the update: No, the run goes on");
   if (answer != vbYes) return;
+  Log().Add("end", "Chiudi: the process ends");
+  Log().Flush();
   // The transfer goes first: an answer that came in while the question was
   // open must not be read by the steps below, which let events run.
   Step([&] { inet_.Cancel(); });
@@ -78,6 +91,9 @@ void MainForm::CmdChiudi_Click() {
 
 void MainForm::Form_CloseBox() {
   // The close box ends the program without a question, whatever is running.
+  Log().Add("end", running_ ? "close box during the run: the process ends"
+                            : "close box: the process ends");
+  Log().Flush();
   Step([&] { inet_.Cancel(); });
   Step([&] { window_.SetEnabled(Control::Timer1, false); });
   Step([&] { window_.Unload(); });

@@ -1,5 +1,6 @@
 // Downloads every listed file in turn under its received-file name.
 #include "shell/MainForm.h"
+#include "shell/RunLog.h"
 
 namespace ovlu {
 
@@ -13,6 +14,8 @@ void MainForm::DownloadAllFiles() {
       w.SetCaption(Control::LabelStatus1, "Connessione al server in corso....");
       w.SelectRow(i + 1);
       CurrentRow = i + 1;
+      Log().Add("record", "row " + std::to_string(i + 1) + ": " + item.FileName + " from " +
+                              (item.Sources.UBound() >= 0 ? item.Sources[0].Url : "(no source)"));
 
       inet_.OpenURL(item.Sources[0].Server);
       inet_.SetRequestTimeout(40);
@@ -36,13 +39,29 @@ void MainForm::DownloadAllFiles() {
       w.SetEnabled(Control::TimerTimeOut, false);
       SetPercent();
       CheckSignature(url);
+      LogRow(i + 1);
+      Log().Flush();
     }
-  } catch (const VbError&) {
+  } catch (const VbError& e) {
+    Log().Add("record", "the download sequence stops here: " + ErrorText(e.number, e.what()));
+    Log().Flush();
     // The sequence stops here. The percentage timer is not left running.
     try {
       if (window_.Loaded()) window_.SetEnabled(Control::TimerTimeOut, false);
     } catch (const VbError&) {
     }
+  }
+}
+
+// The row's percentage as the run leaves it, and what it means for the
+// apply step.
+void MainForm::LogRow(std::int32_t row) {
+  try {
+    if (!window_.Loaded()) return;
+    const std::string percent = window_.SubItem(row, 2);
+    Log().Add("row", "row " + std::to_string(row) + " reads \"" + percent + "\"" +
+                         (percent == "100%" ? "" : ": it will not be applied"));
+  } catch (const VbError&) {
   }
 }
 

@@ -1,8 +1,10 @@
 #include "transfer/InetControl.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/Host.h"
+#include "shell/RunLog.h"
 #include "shell/Vb.h"
 #include "transfer/Url.h"
 
@@ -88,7 +90,12 @@ void InetControl::Begin(const std::string& url, bool probe) {
   ring_.Clear();
   DropScratch();
   const std::string wire = WireUrl(url);
-  if (wire.empty()) throw VbError(errTransfer, "URL is malformed: " + url);
+  if (wire.empty()) {
+    Log().Add(probe ? "probe" : "get", url + ": refused, not an http or https URL the agent takes");
+    throw VbError(errTransfer, "URL is malformed: " + url);
+  }
+  requestStart_ = Clock::now();
+  Log().Add(probe ? "probe" : "get", wire);
   StartHop(wire);
 }
 
@@ -140,6 +147,16 @@ void InetControl::OnHeaders(int status, const std::string& headerBlock) {
   }
   status_ = status;
   headers_ = headerBlock;
+  {
+    const std::string first = headerBlock.substr(0, headerBlock.find_first_of("\r\n"));
+    bool hasLocation = false;
+    const std::string to = HeaderValue(headerBlock, "Location", &hasLocation);
+    bool hasLength = false;
+    const std::string length = HeaderValue(headerBlock, "Content-Length", &hasLength);
+    Log().Add("hop", url_ + ": " + (first.empty() ? "status " + std::to_string(status) : first) +
+                         (hasLocation ? ", Location: " + to : "") +
+                         (hasLength ? ", Content-Length: " + length : ", no Content-Length"));
+  }
   if (probe_) {
     next_ = Next::Answered;
     return;
@@ -221,6 +238,13 @@ void InetControl::EndHop(bool report) {
 }
 
 void InetControl::EndBody(BodyEnd how, const std::string& why) {
+  const double seconds = std::chrono::duration<double>(Clock::now() - requestStart_).count();
+  char took[32];
+  std::snprintf(took, sizeof took, "%.3f", seconds);
+  Log().Add("body", url_ + ": " + std::to_string(received_) + " bytes of " +
+                        (length_ >= 0 ? std::to_string(length_) : std::string("no length")) +
+                        " in " + took + " s, " +
+                        (how == BodyEnd::Ended ? std::string("whole") : "broken: " + why));
   bodyEnd_ = how;
   if (how == BodyEnd::Broken) error_ = why;
   stage_ = Stage::Over;
@@ -229,6 +253,7 @@ void InetControl::EndBody(BodyEnd how, const std::string& why) {
 
 void InetControl::Fail(const std::string& why) {
   if (error_.empty()) error_ = why;
+  Log().Add(probe_ ? "probe" : "failed", url_ + ": " + error_);
   stage_ = Stage::Over;
   EndHop(true);
   failed_ = true;
@@ -297,6 +322,9 @@ void InetControl::Step() {
 // ---------------------------------------------------------------- events
 
 void InetControl::EndRequest() {
+  if (stage_ == Stage::Body)
+    Log().Add("body", url_ + ": " + std::to_string(received_) +
+                          " bytes arrived; the agent read no more of it");
   executing_ = reading_ = false;
   stage_ = Stage::Over;
   EndHop(false);
@@ -388,6 +416,7 @@ void InetControl::Receive() {
 
 void InetControl::Cancel() {
   const bool wasProbing = probing_;
+  if (executing_ || probing_) Log().Add(probing_ ? "probe" : "get", url_ + ": dropped");
   EndRequest();
   failed_ = cancelled_ = true;
   completing_ = false;

@@ -213,6 +213,7 @@ class InetControl : public Inet {
   unsigned long long received_ = 0;
   BodyEnd bodyEnd_ = BodyEnd::None;
   BodyEnd bodySeen_ = BodyEnd::None;  // the end GetChunk met
+  Clock::time_point requestStart_{};
   Clock::time_point lastActivity_{};
   Clock::time_point lastBody_{};
   Clock::time_point nextStep_{};

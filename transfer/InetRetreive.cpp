@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "shell/MainForm.h"
+#include "shell/RunLog.h"
 #include "shell/Vb.h"
 
 namespace ovlu {
@@ -36,6 +37,7 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
     for (;;) {
       if (done) {
         file->Close();
+        Log().Add("file", path + ": written whole");
         G().CancelRequested = vbFalse;
         if (check) check->MarkWhole();
         return;
@@ -62,7 +64,9 @@ void RetrieveToFile(Inet& inet, const std::string& path, Window& window, Control
       window.DoEvents();
       if (chunk.empty()) done = true;
     }
-  } catch (const VbError&) {
+  } catch (const VbError& e) {
+    Log().Add("file", path + (file ? ": stopped, what was written stays: " : ": not written: ") +
+                          ErrorText(e.number, e.what()));
     // What was written stays in the file; the file itself is closed.
     if (file) {
       try {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "shell/MainForm.h"
+#include "shell/RunLog.h"
 
 namespace ovlu {
 
@@ -143,6 +144,7 @@ void MainForm::CheckSignature(const std::string& url) {
   } else if (!body) {
     // Nothing of the file arrived: its row already reads short of "100%"
     // and keeps its own text.
+    Log().Add("signature", url + ": not checked, the file did not arrive");
     G().CancelRequested = vbTrue;
     Step([&] {
       if (Fs().FileExistsAnyAttributes(DownloadPath)) Fs().Delete(DownloadPath);
@@ -170,9 +172,12 @@ void MainForm::CheckSignature(const std::string& url) {
   signing_.Forget();
 
   if (verdict == Signing::Verdict::Good) {
+    Log().Add("signature", url + ": verified");
     Step([&] { Ctl().SetCaption(Control::LblMesg, " Firma verificata."); });
     return;
   }
+  Log().Add("signature",
+            url + ": refused (" + Signing::Reason(verdict) + "), " + DownloadPath + " deleted");
   // Refused: the received file goes, so nothing can put it in place, and
   // the row's text (never "100%") keeps the apply step away from it.
   G().CancelRequested = vbTrue;

@@ -101,7 +101,21 @@ std::uintptr_t NextId() {
   return ++id;
 }
 
-std::string ErrorText(unsigned long error) { return "WinINet error " + std::to_string(error); }
+// "WinINet error N: text", the text as the system words it (WinINet's own
+// messages live in wininet.dll, the socket ones in the system's table).
+std::string ErrorText(unsigned long error) {
+  std::string out = "WinINet error " + std::to_string(error);
+  char text[512] = {};
+  DWORD n =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       ::GetModuleHandleA("wininet.dll"), error, 0, text, sizeof text, nullptr);
+  if (n == 0)
+    n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
+  if (n > 0) out += ": " + std::string(text, n);
+  return out;
+}
 
 // WinINet keeps a connection whose answer did not say "Connection: close"
 // (HTTP/1.1 keeps connections open by default) in a pool for its server,

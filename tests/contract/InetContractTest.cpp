@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -35,6 +36,16 @@ const std::vector<std::int16_t> kTlsRefused = {1, 2, 3};
 #endif
 
 constexpr int kTimeout = 2;
+
+// How each platform's own reason reads in the log, for a refused connection
+// and a certificate nobody vouches for.
+#ifdef _WIN32
+constexpr char kRefusedWords[] = "WinINet error 12029";
+constexpr char kUntrustedWords[] = "WinINet error";
+#else
+constexpr char kRefusedWords[] = "Couldn't connect";
+constexpr char kUntrustedWords[] = "certificate";
+#endif
 
 struct ShortInet : PlatformInet {
   void SetRequestTimeout(int seconds) override {
@@ -158,6 +169,36 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
        kTimeout + 1.5, std::nullopt, kTimeout + 1.0},
   };
 
+  // What the run log must name for each row: the cause of its end, in
+  // words a support person can read (parts of its lines, not their wording).
+  const std::string untrustedPort = untrusted.substr(untrusted.rfind(':') + 1);
+  const std::map<std::string, std::vector<std::string>> causes = {
+      {"whole file", {"HTTP/1.1 200", "10000 bytes of 10000", "whole", "reads \"100%\""}},
+      {"nothing listening", {"probe http://127.0.0.1:9", kRefusedWords}},
+      {"not found", {"404", "HTTP status 404", "will not be applied"}},
+      {"server error", {"500", "HTTP status 500"}},
+      {"redirect to the file", {"302", "Location: /gen/10000", "whole"}},
+      {"redirect loop", {"Location: /loop", "too many redirects"}},
+      {"server root redirects", {"Location: /", "whole"}},
+      {"no Content-Length", {"no Content-Length", "a.dat.remove: not written: error 13"}},
+      {"chunked", {"no Content-Length", "not written: error 13"}},
+      {"length not a number", {"Content-Length: abc"}},
+      {"length beyond 2^31", {"Content-Length: 2147483648"}},
+      {"length with a plus sign", {"Content-Length: +10000", "whole"}},
+      {"empty file", {"Content-Length: 0", "reads \"0%\""}},
+      {"cut short", {"3000 bytes of 10000", "broken", "reads \"31%\""}},
+      {"reset mid-body", {"3000 bytes of 10000", "broken"}},
+      {"reset after the whole body", {"10000 bytes of 10000", "whole"}},
+      {"kept open after the whole body", {"10000 bytes of 10000", "whole"}},
+      {"body longer than its length", {"of 10000", "whole"}},
+      {"stall before the headers", {"no data for 2 s"}},
+      {"stall mid-body", {"3000 bytes of 10000", "broken: no data for 2 s"}},
+      {"slow but steady", {"4096 bytes of 4096", "whole"}},
+      {"HTTPS, trusted, no close notice", {"https://", "whole"}},
+      {"HTTPS, untrusted", {untrustedPort, kUntrustedWords}},
+      {"retry after idle", {"no data for 2 s"}},
+  };
+
   // One control for the whole table, as the agent has one for its life.
   ShortInet inet;
   for (const Row& r : rows) {
@@ -198,6 +239,10 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
     if (r.ending != Stopped) {
       EXPECT_EQ(run.window.Caption(Control::LblMesg), message);
     }
+    const std::string log = run.Logged();
+    ASSERT_TRUE(causes.count(r.name)) << "no cause listed for " << r.name;
+    for (const std::string& needle : causes.at(r.name))
+      EXPECT_NE(log.find(needle), std::string::npos) << "\"" << needle << "\" not in\n" << log;
     EXPECT_GE(took, r.atLeast);
     EXPECT_LE(took, r.atMost);
     // The window's events ran all the while.

@@ -18,6 +18,7 @@
 #include "ports/headless/HeadlessWindow.h"
 #include "shell/Globals.h"
 #include "shell/MainForm.h"
+#include "shell/RunLog.h"
 #include "tests/core/TestHost.h"
 
 namespace ovlu::test {
@@ -54,6 +55,11 @@ struct AgentRun {
     window.onBackground = [this] { inet.Receive(); };
     inet.SetPump([this] { window.DoEvents(); });
     fs.MakeFolder("C:\\Dest");
+    // The run log of this run alone.
+    fs.MakeFolder("C:\\Log");
+    Log().Open("");
+    Log().Flush();
+    Log().Open(kLog);
     UpdateItemArray& items = G().UpdateItems;
     items.Redim(static_cast<std::int32_t>(urls.size()) - 1);
     for (std::size_t i = 0; i < urls.size(); ++i) {
@@ -70,6 +76,8 @@ struct AgentRun {
     inet.SetPump(nullptr);
     window.onPump = nullptr;
     window.onBackground = nullptr;
+    Log().Open("");
+    Log().Flush();
     SetHost(nullptr, nullptr);
   }
 
@@ -79,6 +87,12 @@ struct AgentRun {
     form.DownloadAllFiles();
     return SecondsSince(start);
   }
+  // What the run log says so far.
+  std::string Logged() {
+    Log().Flush();
+    return fs.Has(kLog) ? fs.Get(kLog) : "";
+  }
+  static constexpr char kLog[] = "C:\\Log\\OVLiveUpdate.log";
   std::string File() { return fs.Has(kReceived) ? fs.Get(kReceived) : kNoFile; }
   // The received file of the record at index i.
   std::string File(int i) {
