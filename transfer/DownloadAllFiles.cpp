@@ -14,7 +14,7 @@ void MainForm::DownloadAllFiles() {
       w.SetCaption(Control::LabelStatus1, "Connessione al server in corso....");
       w.SelectRow(i + 1);
       CurrentRow = i + 1;
-      Log().Add("record", "row " + std::to_string(i + 1) + ": " + item.FileName + " from " +
+      Log().Add("record", std::to_string(i + 1) + ": " + item.FileName + " from " +
                               (item.Sources.UBound() >= 0 ? item.Sources[0].Url : "(no source)"));
 
       inet_.OpenURL(item.Sources[0].Server);
@@ -59,7 +59,7 @@ void MainForm::LogRow(std::int32_t row) {
   try {
     if (!window_.Loaded()) return;
     const std::string percent = window_.SubItem(row, 2);
-    Log().Add("row", "row " + std::to_string(row) + " reads \"" + percent + "\"" +
+    Log().Add("row", std::to_string(row) + " reads \"" + percent + "\"" +
                          (percent == "100%" ? "" : ": it will not be applied"));
   } catch (const VbError&) {
   }
