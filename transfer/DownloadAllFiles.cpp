@@ -16,6 +16,9 @@ void MainForm::DownloadAllFiles() {
       CurrentRow = i + 1;
       Log().Add("record", std::to_string(i + 1) + ": " + item.FileName + " from " +
                               (item.Sources.UBound() >= 0 ? item.Sources[0].Url : "(no source)"));
+      // Written at once: a process killed in the middle of this record
+      // still leaves the line that names it.
+      Log().Flush();
 
       inet_.OpenURL(item.Sources[0].Server);
       inet_.SetRequestTimeout(40);
