@@ -36,71 +36,20 @@ cleanup() {
   rm -rf "$work" "${app_dir:-}" "${data_dir:-}"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/e2e-lib.sh"
 
 # ---------------------------------------------------------------- server
 mkdir -p "$work/served"
 head -c 300000 /dev/urandom >"$work/served/Tabelle.dat"
 head -c 400000 /dev/urandom >"$work/served/Grande.bin"
 printf 'readme, new edition\r\n' >"$work/served/readme.txt"
-mkfifo "$work/server.in"
-python3 "$server_py" --root "$work/served" <"$work/server.in" >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-exec 7>"$work/server.in"  # the server runs while this stays open
-for _ in $(seq 50); do
-  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$work/server.out") && [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || fail "the test server did not start: $(cat "$work/server.err")"
-base="http://127.0.0.1:$port"
+e2e_start_server "$work/served"
 
 # ---------------------------------------------------------------- the agent's world
-docs="$WINEPREFIX/drive_c/users/Public/Documents"
-data_dir="$docs/Tessaro Software/OrVento 7"
-rm -rf "$docs/Tessaro Software"
-mkdir -p "$data_dir"
-app_name="ovlu-e2e-$$"
-app_dir="$WINEPREFIX/drive_c/$app_name"
-mkdir -p "$app_dir"
-cp "$agent_exe" "$app_dir/OVLiveUpdate.exe"
-printf 'product' >"$app_dir/OrVento.exe"
+e2e_machine "ovlue2e$$"
 printf 'readme, old edition\r\n' >"$app_dir/readme.txt"
 printf 'table, old edition' >"$data_dir/Tabelle.dat"
 printf 'stale backup' >"$data_dir/Tabelle.dat.old"
-export OVLU_INSTANCE_NAME="e2e-$$"
-
-inspect() { (cd "$work" && timeout 20 "$wine" "$inspect_exe" "$@" 2>/dev/null | tr -d '\r'); }
-
-# Waits until the output of "inspect WHAT" matches a pattern; prints it.
-wait_for() {
-  local what=$1 pattern=$2 seconds=$3 out=""
-  for _ in $(seq $((seconds * 4))); do
-    out=$(inspect "$what") && printf '%s\n' "$out" | grep -qE "$pattern" &&
-      { printf '%s\n' "$out"; return 0; }
-    sleep 0.25
-  done
-  fail "$what never showed /$pattern/; last state:
-$out"
-}
-
-# Clicks the middle of a control (by its id) with the X pointer.
-click_control() {
-  local rect
-  rect=$(inspect window | sed -n "s/^control id=$1 .* rect=\([-0-9,]*\) .*/\1/p" | head -1)
-  [ -n "$rect" ] || fail "control $1 not found"
-  IFS=, read -r l t r b <<<"$rect"
-  xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2)) click 1
-}
-
-# Starts the agent and a run: waits for the button, clicks it and answers
-# the question with Return (Yes).
-run_update() {
-  (cd "$app_dir" && exec "$wine" "C:\\$app_name\\OVLiveUpdate.exe") >"$work/agent.log" 2>&1 &
-  agent_pid=$!
-  ready=$(wait_for window 'id=109 class=Button enabled=1 .*text=Avvia Aggiornamento' 30) || exit 1
-  click_control 109
-  wait_for dialog "text=Avviare l'aggiornamento di OrVento\?" 10 >/dev/null
-  xdotool key Return
-}
 
 close_agent() {
   click_control 110
@@ -127,7 +76,7 @@ list_line() {  # action, file name (with its query), destination tag
   list_line N readme.txt 'APPPATH-\readme.txt'
 } >"$data_dir/Updates.upd"
 
-run_update
+start_run
 has "$ready" '^row=2 0=\[Archivio\] 1=\[R\] 2=\[\] ' "row 2 at start-up"
 has "$ready" '^row=3 0=\[Accessorio\] 1=\[N\] 2=\[\] 3=\[C:\\'"$app_name"'\\readme.txt\]' "row 3"
 # The first file arrives slowly: meanwhile the window answers, with the
@@ -161,7 +110,7 @@ echo "run 1 passed: files in place with their .old copies, list deleted, manifes
   list_line N readme.txt 'APPPATH-\readme.txt'
 } >"$data_dir/Updates.upd"
 cp "$data_dir/Updates.upd" "$work/list2"
-run_update
+start_run
 failed=$(wait_for window 'id=107 .*text=Aggiornamento (completato|interrotto)' 60) || exit 1
 has "$failed" 'id=107 .*text=Aggiornamento interrotto\. Riprovare\.$' "run 2 did not fail"
 has "$failed" '^row=1 .* 2=\[[0-9]?[0-9]?%?\] .* image=-2$' "row 1 applied"

@@ -61,15 +61,11 @@ cleanup() {
   rm -rf "$work" "$app_dir" "$docs/Tessaro Software"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/e2e-lib.sh"
 
 # ---------------------------------------------------------------- servers
-mkfifo "$work/server.in"
-python3 "$server_py" --root "$work" <"$work/server.in" >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-exec 7>"$work/server.in"  # the server runs while this stays open
-for _ in $(seq 50); do grep -q '^PORT ' "$work/server.out" && break; sleep 0.1; done
-ts="http://127.0.0.1:$(sed -n 's/^PORT //p' "$work/server.out")"
-[ "$ts" != "http://127.0.0.1:" ] || die "the test server did not start: $(cat "$work/server.err")"
+e2e_start_server "$work"
+ts=$base
 
 # nginx drops a client that has not read for 5 s (send_timeout), and closes
 # a kept-alive connection after 2 s idle without telling the client.
@@ -100,8 +96,6 @@ for _ in $(seq 50); do curl -sf -o /dev/null "$ng/" && break; sleep 0.1; done
 curl -sf -o /dev/null "$ng/" || die "nginx does not serve: $(cat "$work/nginx/error.log")"
 
 # ---------------------------------------------------------------- the agent and its window
-export OVLU_INSTANCE_NAME="interleave-$$"
-inspect() { (cd "$work" && timeout 20 "$wine" "$inspect_exe" "$@" 2>/dev/null | tr -d '\r'); }
 
 agent_pid=""
 case_name=""
@@ -122,41 +116,9 @@ stop_agent() {
   agent_pid=""
 }
 
-# Waits until the output of "inspect WHAT" matches a pattern; prints it.
-wait_for() {
-  local what=$1 pattern=$2 seconds=$3 out=""
-  for _ in $(seq $((seconds * 4))); do
-    out=$(inspect "$what") && printf '%s\n' "$out" | grep -qE "$pattern" &&
-      { printf '%s\n' "$out"; return 0; }
-    sleep 0.25
-  done
-  fail "$what never showed /$pattern/; last state: $(printf '%s\n' "$out" | grep -E 'id=10[27] |^row=' | tr '\n' ' ')"
-}
-# Clicks the middle of a control (by its id) with the X pointer.
-click_control() {
-  local rect l t r b
-  rect=$(inspect window | sed -n "s/^control id=$1 .* rect=\([-0-9,]*\) .*/\1/p" | head -1)
-  [ -n "$rect" ] || fail "control $1 not found"
-  IFS=, read -r l t r b <<<"$rect"
-  xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2)) click 1
-}
 # A fresh product folder with the agent; the list is written by the case.
-machine() {
-  rm -rf "$app_dir" "$docs/Tessaro Software"
-  mkdir -p "$app_dir" "$data_dir"
-  cp "$agent_exe" "$app_dir/OVLiveUpdate.exe"
-  printf 'product' >"$app_dir/OrVento.exe"
-}
+machine() { e2e_machine "$app_name"; }
 row() { printf '<v-><s-%s><APPPATH-\\%s>\r\n' "$1" "$2"; }
-# Starts the agent, clicks "Avvia Aggiornamento" and answers Yes (Return).
-start_run() {
-  (cd "$app_dir" && exec "$wine" "C:\\$app_name\\OVLiveUpdate.exe") >"$work/agent.log" 2>&1 &
-  agent_pid=$!
-  wait_for window 'id=109 class=Button enabled=1 .*text=Avvia Aggiornamento' 30 >/dev/null
-  click_control 109
-  wait_for dialog "text=Avviare l'aggiornamento di OrVento\?" 10 >/dev/null
-  xdotool key Return
-}
 # "Annulla" (CmdChiudi while a run is under way), then the question.
 annulla() {
   wait_for window 'id=110 .*text=&Annulla' 10 >/dev/null
