@@ -263,7 +263,10 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
       if (current < 0) return;
       out[static_cast<std::size_t>(current)].seconds = SecondsSince(started);
       const bool flag = G().CancelRequested != vbFalse;
-      if (flag && !flagBefore) flagRow = current;
+      // A file that arrives whole clears the flag; a refused signature
+      // raises it again within the same record.
+      if (flag && (!flagBefore || out[static_cast<std::size_t>(current)].readWhole))
+        flagRow = current;
       if (!flag) flagRow = -1;
     };
     window.onSelect = [&](int row) {

@@ -185,6 +185,13 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
        "verified"},
       // Refused last: the flag stays up and nothing is applied.
       {"good, then wrong", {good, wrong}, {false, false}, "failure flag", "a.pem", "verified"},
+      // The flag left by the last row, which cleared it and raised it again.
+      {"good, no signature, wrong",
+       {good, signedFile + "nosig.bin", wrong},
+       {false, false, false},
+       "row 3 leaves the run's failure flag",
+       "a.pem",
+       "verified"},
       {"file not found, signed",
        {http + "/none"},
        {false},
