@@ -253,6 +253,8 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
     G().CancelRequested = vbFalse;
     // As the start of a run does, from the given key file.
     if (!keyPath.empty()) form.Signed().Begin(keyPath);
+    // The agent checks nothing when no file lies under that name.
+    const bool checking = form.Signed().On();
     std::vector<bool> verified(out.size(), false);
 
     int current = -1;
@@ -350,7 +352,9 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
            {Signing::Verdict::KeyUnusable, Signing::Verdict::Incomplete,
             Signing::Verdict::SignatureMissing, Signing::Verdict::SignatureInvalid})
         refused = refused || r.percent == Signing::Reason(v);
-      if (verified[i])
+      if (!checking)
+        r.signature = "not checked: no key file";
+      else if (verified[i])
         r.signature = "verified";
       else if (refused)
         r.signature = r.percent;
