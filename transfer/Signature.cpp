@@ -46,12 +46,13 @@ const char* Signing::Reason(Verdict verdict) {
   return "Firma non valida";
 }
 
-void Signing::Begin() {
+void Signing::Begin() { Begin(Sys().AppPath() + "\\" + kKeyFileName); }
+
+void Signing::Begin(const std::string& path) {
   state_ = KeyState::Off;
   keys_ = PublisherKeys();
   body_.reset();
   fetching_ = false;
-  const std::string path = Sys().AppPath() + "\\" + kKeyFileName;
   // Any file under that name turns checking on, whatever its attributes:
   // a key that cannot be used refuses files, it never lets them through.
   state_ = KeyState::Broken;

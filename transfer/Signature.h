@@ -43,6 +43,9 @@ class Signing {
   // run. A key file that cannot be read, holds no usable P-256 key, or
   // meets a platform without cryptography leaves every file refused.
   void Begin();
+  // The same from the key file at keyPath, for a run that checks files as
+  // the agent would with that file beside it (the list checker's probe).
+  void Begin(const std::string& keyPath);
   // True when the run checks signatures at all.
   bool On() const { return state_ != KeyState::Off; }
   bool KeysUsable() const { return state_ == KeyState::Usable; }

@@ -16,15 +16,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The headless window, which also tells when the agent selects a row: that
-// is where the sequence starts on a record.
+// The headless window, which also tells when the agent selects a row (that
+// is where the sequence starts on a record) and what it says in its message
+// line.
 class ObservingWindow : public HeadlessWindow {
  public:
   void SelectRow(int row) override {
     HeadlessWindow::SelectRow(row);
     if (onSelect) onSelect(row);
   }
+  void SetCaption(Control c, const std::string& text) override {
+    HeadlessWindow::SetCaption(c, text);
+    if (onCaption) onCaption(c, text);
+  }
   std::function<void(int)> onSelect;
+  std::function<void(Control, const std::string&)> onCaption;
 };
 
 // A received file that only counts what the agent writes into it.
@@ -95,6 +101,19 @@ bool AgentLength(const std::string& header, long long* length) {
   }
 }
 
+// Why the agent refused a file that arrived whole, from the refusal its
+// row shows.
+std::string SignatureRefusal(const RecordProbe& r) {
+  if (r.signature == Signing::Reason(Signing::Verdict::KeyUnusable))
+    return "the key file holds no usable P-256 public key, and then the agent refuses every file";
+  if (r.signature == Signing::Reason(Signing::Verdict::SignatureMissing))
+    return r.signatureStatus >= 300
+               ? "its signature (the URL followed by .sig) answers " +
+                     std::to_string(r.signatureStatus)
+               : std::string("its signature (the URL followed by .sig) did not arrive");
+  return "its signature does not verify under the key";
+}
+
 // How a record that the sequence came to was fetched.
 void DescribeFetch(RecordProbe& r, int index, int flagRow) {
   const std::string row100 = "the row reads 100%";
@@ -116,8 +135,14 @@ void DescribeFetch(RecordProbe& r, int index, int flagRow) {
     const bool usable = AgentLength(r.contentLength, &length);
     if (r.readWhole) {
       r.body = "read to its end (" + std::to_string(r.received) + " bytes)";
-      r.reason = r.percent == "100%" ? "the file arrived whole and " + row100
-                                     : "the file arrived whole, but " + shown;
+      if (r.signature == "verified")
+        r.reason = "the file arrived whole, its signature verifies and " + row100;
+      else if (!r.signature.empty() && r.percent == r.signature)
+        r.reason = "the file arrived whole, but " + SignatureRefusal(r) +
+                   ": the agent deletes it and " + shown;
+      else
+        r.reason = r.percent == "100%" ? "the file arrived whole and " + row100
+                                       : "the file arrived whole, but " + shown;
     } else if (r.fileOpened) {
       r.body =
           "cut short after " + std::to_string(r.received) + " of " + r.contentLength + " bytes";
@@ -211,7 +236,8 @@ std::string TransferRefusal(InetControl& inet, const std::string& url) {
   return std::string();
 }
 
-std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sys) {
+std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sys,
+                                   const std::string& keyPath) {
   const Host saved = TheHost();
   ObservingFileSystem fs(real);
   SetHost(&fs, &sys);
@@ -225,6 +251,11 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
     form.FillFileList();
     // As start-up leaves it.
     G().CancelRequested = vbFalse;
+    // As the start of a run does, from the given key file.
+    if (!keyPath.empty()) form.Signed().Begin(keyPath);
+    // The agent checks nothing when no file lies under that name.
+    const bool checking = form.Signed().On();
+    std::vector<bool> verified(out.size(), false);
 
     int current = -1;
     int flagRow = -1;  // the record that set the failure flag still up
@@ -234,7 +265,10 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
       if (current < 0) return;
       out[static_cast<std::size_t>(current)].seconds = SecondsSince(started);
       const bool flag = G().CancelRequested != vbFalse;
-      if (flag && !flagBefore) flagRow = current;
+      // A file that arrives whole clears the flag; a refused signature
+      // raises it again within the same record.
+      if (flag && (!flagBefore || out[static_cast<std::size_t>(current)].readWhole))
+        flagRow = current;
       if (!flag) flagRow = -1;
     };
     window.onSelect = [&](int row) {
@@ -256,9 +290,15 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
       r->received = 0;
       return &r->received;
     };
+    window.onCaption = [&](Control c, const std::string& text) {
+      // The agent's word that the file in hand is signed.
+      if (current >= 0 && c == Control::LblMesg && text == " Firma verificata.")
+        verified[static_cast<std::size_t>(current)] = true;
+    };
     inet.onStart = [&](bool probe, const std::string& refusal) {
       RecordProbe* r = record();
-      if (!r) return;
+      // The signature's request is not the file's.
+      if (!r || form.Signed().FetchingSignature()) return;
       r->refusal = AnsiToUtf8(refusal);
       if (probe)
         r->probed = refusal.empty();
@@ -268,6 +308,11 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
     const auto agent = inet.StateChanged;
     inet.StateChanged = [&](std::int16_t s) {
       RecordProbe* r = record();
+      if (r && form.Signed().FetchingSignature()) {
+        if (s == icResponseCompleted || s == icError) r->signatureStatus = inet.ResponseCode();
+        if (agent) agent(s);
+        return;
+      }
       if (r && !r->completed && (s == icResponseCompleted || s == icError)) {
         r->status = inet.ResponseCode();
         r->finalUrl = AnsiToUtf8(inet.FinalUrl());
@@ -300,6 +345,22 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
       if (r.reached) stopRow = static_cast<int>(i) + 1;
       r.percent = AnsiToUtf8(window.SubItem(static_cast<int>(i) + 1, 2));
       r.applied = !flag && r.percent == "100%";
+      if (keyPath.empty()) continue;
+      // A refused file's row reads the refusal instead of its percentage.
+      bool refused = false;
+      for (Signing::Verdict v :
+           {Signing::Verdict::KeyUnusable, Signing::Verdict::Incomplete,
+            Signing::Verdict::SignatureMissing, Signing::Verdict::SignatureInvalid})
+        refused = refused || r.percent == Signing::Reason(v);
+      if (!checking)
+        r.signature = "not checked: no key file";
+      else if (verified[i])
+        r.signature = "verified";
+      else if (refused)
+        r.signature = r.percent;
+      else
+        r.signature = r.reached ? "not checked: the file did not arrive"
+                                : "not checked: the file was not fetched";
     }
     for (std::size_t i = 0; i < out.size(); ++i)
       Describe(out[i], static_cast<int>(i), stopRow, flag ? flagRow : -1);
@@ -323,7 +384,7 @@ Json ProbeJson(const RecordProbe& p, bool keyGiven) {
   j["received"] = p.received;
   j["seconds"] = std::round(p.seconds * 100) / 100;
   j["body"] = p.body;
-  if (keyGiven) j["signature"] = "not checked: signed files are not supported yet";
+  if (keyGiven) j["signature"] = p.signature;
   j["percent"] = p.percent;
   j["applied"] = p.applied;
   j["reason"] = p.reason;

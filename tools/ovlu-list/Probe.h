@@ -48,17 +48,24 @@ struct RecordProbe {
   long long received = 0;      // bytes the agent took from the body
   bool readWhole = false;      // the agent read the body to its end
   double seconds = 0;
-  std::string body;     // how the body ended, in a few words
-  std::string percent;  // the row's percentage column, UTF-8
+  std::string body;  // how the body ended, in a few words
+  // With a key: "verified", the refusal the row shows, or why the
+  // signature was not looked at.
+  std::string signature;
+  int signatureStatus = 0;  // of the signature's last answer; 0 without one
+  std::string percent;      // the row's percentage column, UTF-8
   bool applied = false;
   std::string reason;  // why (or why not), in plain words
 };
 
 // Fetches every record of UpdateItems as DownloadAllFiles does, over inet,
 // reading files through real (which is only read from, never written) and
-// the system sys. The process values must be set as at start-up. Leaves the
-// host as it found it.
-std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sys);
+// the system sys. The process values must be set as at start-up. With a
+// keyPath, each file's signature is checked as the agent checks it with
+// that key file in its folder (the host's cryptography must be set). Leaves
+// the host as it found it.
+std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sys,
+                                   const std::string& keyPath = std::string());
 
 // The "probe" member of a record's JSON object.
 Json ProbeJson(const RecordProbe& p, bool keyGiven);

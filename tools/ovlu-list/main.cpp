@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ovlu_version.h"
+#include "ports/linux/crypto/OpenSslCrypto.h"
 #include "ports/linux/posix/Posix.h"
 #include "shell/MainForm.h"
 #include "shell/Vb.h"
@@ -54,7 +55,9 @@ const char kHelp[] =
     "            each body without writing any file; each record gets a \"probe\"\n"
     "            member (url, status, contentLength, received, seconds, body, percent,\n"
     "            applied, reason) and a summary line on standard error\n"
-    "  --key F   with --probe: the publisher key; signatures are not checked yet\n"
+    "  --key F   with --probe: check each file's signature (its URL followed by\n"
+    "            \".sig\") as the agent does with F as its PublisherKey.pem; \"probe\"\n"
+    "            gets \"signature\": \"verified\" or the refusal its row shows\n"
     "  --help    show this text\n"
     "  --version show the version of OV Live Update this checker belongs to\n"
     "\n"
@@ -104,6 +107,8 @@ int main(int argc, char** argv) {
   ovlu::PosixFileSystem fs;
   ovlu::PosixSystem sys(argc, argv);
   ovlu::SetHost(&fs, &sys);
+  ovlu::OpenSslCrypto crypto;
+  ovlu::SetCrypto(&crypto);
 
   // The same process values the agent computes before it reads its list.
   ovlu::G().DataFolder = ovlu::SpecialFolderPath(46) + "Tessaro Software\\OrVento 7";
@@ -130,6 +135,18 @@ int main(int argc, char** argv) {
     shown = files[0];
   }
 
+  // The agent takes a missing key file for no key at all; here a key was
+  // asked for, so checking nothing would mislead.
+  const std::string keyPath = ovlu::Utf8ToAnsi(key);
+  if (!key.empty()) {
+    bool there = false;
+    try {
+      there = ovlu::Fs().FileExistsAnyAttributes(keyPath);
+    } catch (const ovlu::VbError&) {
+    }
+    if (!there) return Usage("no key file " + key);
+  }
+
   std::vector<unsigned char> bytes;
   try {
     bytes = ovlu::Fs().ReadAll(path);
@@ -148,7 +165,7 @@ int main(int argc, char** argv) {
   bool allApplied = true;
   if (probe) {
     ovlu::ParseUpdateList(bytes, ovlu::G().UpdateItems);
-    const std::vector<lc::RecordProbe> rows = lc::ProbeList(inet, fs, sys);
+    const std::vector<lc::RecordProbe> rows = lc::ProbeList(inet, fs, sys, keyPath);
     for (std::size_t i = 0; i < rows.size() && i < list.records.size(); ++i) {
       list.records[i]["probe"] = lc::ProbeJson(rows[i], !key.empty());
       allApplied = allApplied && rows[i].applied;

@@ -7,6 +7,8 @@
 //
 // Needs the test server (CTest's fixture). The request time-out is cut from
 // 40 to kTimeout seconds on both sides, so that the stalled servers end soon.
+// The signed rows use keys and signatures that crypto_vectors.sh makes with
+// the openssl program, written into the server's folder.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -20,6 +22,7 @@
 #include "shell/Globals.h"
 #include "shell/MainForm.h"
 #include "shell/Vb.h"
+#include "tests/contract/SignedVectors.h"
 #include "tests/core/TestHost.h"
 #include "tests/support/TestSupport.h"
 #include "tools/ovlu-list/Probe.h"
@@ -66,6 +69,8 @@ AgentOutcome RunAgent(CurlInet& inet, TestFileSystem& fs, std::size_t records) {
   HeadlessWindow window;
   MainForm form(window, inet);
   window.Load(&form);
+  // As the start of a run does: the key file of the agent's folder, if any.
+  form.Signed().Begin();
   // As start-up does: the rows' check marks come from ImageList1.
   window.BindSmallIcons();
   window.onPump = [&] { inet.Poll(); };
@@ -95,11 +100,25 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
   const std::string dead = "http://127.0.0.1:9";  // the discard port: nobody listens
   const std::string whole = http + "/gen/10000";
 
+  // Signed files: one signed by the key, one by another key, one unsigned.
+  const std::string root = support::ServerValue("OVLU_TEST_ROOT");
+  ASSERT_FALSE(root.empty()) << "needs the test server's folder";
+  const std::string data = Vector("data.bin");
+  support::Put(root + "/probesigned/good.bin", data);
+  support::Put(root + "/probesigned/good.bin.sig", Vector("data.a.sig"));
+  support::Put(root + "/probesigned/wrong.bin", data);
+  support::Put(root + "/probesigned/wrong.bin.sig", Vector("data.b.sig"));
+  support::Put(root + "/probesigned/nosig.bin", data);
+  const std::string signedFile = http + "/file/probesigned/";
+  const std::string good = signedFile + "good.bin", wrong = signedFile + "wrong.bin";
+
   struct Row {
     const char* name;
     std::vector<std::string> urls;
-    std::vector<bool> applied;  // what both must find
-    const char* reason;         // a piece of the first record's reason
+    std::vector<bool> applied;   // what both must find
+    const char* reason;          // a piece of the first record's reason
+    const char* key = "";        // the key file's vector; "" for none
+    const char* signature = "";  // the first record's verdict with a key
   } rows[] = {
       {"whole file", {whole}, {true}, "arrived whole"},
       {"not found", {http + "/none"}, {false}, "answers 404"},
@@ -135,11 +154,64 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
        "arrived whole"},
       {"whole file, then a chunked one", {whole, whole + "?chunked=1"}, {true, false}, "whole"},
       {"record without a source", {"", whole}, {false, false}, "has no source"},
+      // With the publisher's key.
+      {"good signature", {good}, {true}, "its signature verifies", "a.pem", "verified"},
+      {"signature by another key",
+       {wrong},
+       {false},
+       "does not verify under the key",
+       "a.pem",
+       "Firma non valida"},
+      {"signature answers 404",
+       {signedFile + "nosig.bin"},
+       {false},
+       "answers 404",
+       "a.pem",
+       "Firma mancante"},
+      {"key file of garbage", {good}, {false}, "no usable P-256", "noise.pem", "Chiave non valida"},
+      // "100%" without a key, refused with one.
+      {"cut at 99.6 %, signed",
+       {good + "?cut=996000&for=file"},
+       {false},
+       "cut short",
+       "a.pem",
+       "File incompleto"},
+      // A refused row is not applied; the rows around it that verify are.
+      {"good, wrong, good",
+       {good, wrong, good},
+       {true, false, true},
+       "signature verifies",
+       "a.pem",
+       "verified"},
+      // Refused last: the flag stays up and nothing is applied.
+      {"good, then wrong", {good, wrong}, {false, false}, "failure flag", "a.pem", "verified"},
+      // The flag left by the last row, which cleared it and raised it again.
+      {"good, no signature, wrong",
+       {good, signedFile + "nosig.bin", wrong},
+       {false, false, false},
+       "row 3 leaves the run's failure flag",
+       "a.pem",
+       "verified"},
+      {"file not found, signed",
+       {http + "/none"},
+       {false},
+       "answers 404",
+       "a.pem",
+       "not checked: the file did not arrive"},
+      // The key file refuses even what the server does not have.
+      {"file not found, key of garbage",
+       {http + "/none"},
+       {false},
+       "answers 404",
+       "noise.pem",
+       "Chiave non valida"},
   };
 
   // One control each, for the whole table, as the agent has one for its life.
   Short<listcheck::ProbeInet> probeInet;
   Short<CurlInet> agentInet;
+  OpenSslCrypto crypto;
+  SetCrypto(&crypto);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TestFileSystem fs;
@@ -149,8 +221,17 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
     fs.MakeFolder("C:\\Dest");
     fs.Put(sys.appPath + "\\OrVento.exe", "product");
     MakeList(r.urls);
+    // The probe's key lies elsewhere; the agent's in its own folder.
+    std::string keyPath;
+    if (*r.key) {
+      keyPath = "C:\\Keys\\publisher.pem";
+      fs.MakeFolder("C:\\Keys");
+      fs.Put(keyPath, Vector(r.key));
+      fs.Put(sys.appPath + "\\PublisherKey.pem", Vector(r.key));
+    }
 
-    const std::vector<listcheck::RecordProbe> predicted = listcheck::ProbeList(probeInet, fs, sys);
+    const std::vector<listcheck::RecordProbe> predicted =
+        listcheck::ProbeList(probeInet, fs, sys, keyPath);
     ASSERT_EQ(predicted.size(), r.urls.size());
     for (std::size_t k = 0; k < r.urls.size(); ++k)
       EXPECT_FALSE(fs.Has(Dest(k) + ".remove") || fs.Has(Dest(k))) << "the probe wrote " << k;
@@ -163,8 +244,10 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
       EXPECT_EQ(agent.applied[k], r.applied[k]);
     }
     EXPECT_NE(predicted[0].reason.find(r.reason), std::string::npos) << predicted[0].reason;
+    EXPECT_EQ(predicted[0].signature, r.signature);
     SetHost(nullptr, nullptr);
   }
+  SetCrypto(nullptr);
 }
 
 // ------------------------------------------------------------ the program
@@ -226,21 +309,77 @@ TEST(ProbeTool, ReportsEveryRowAndEndsWithItsStatus) {
   EXPECT_EQ(r.err[1].rfind((dir / "Updates.upd") + ":2: row 2: NOT applied (\"0%\"): ", 0), 0u)
       << r.err[1];
 
-  // Every row applied: 0, also with the key (whose signatures are not
-  // checked yet); with --strict a warning still gives 1; a row not applied
-  // outweighs it.
+  // Every row applied: 0; with --strict a warning still gives 1; a row not
+  // applied outweighs it.
   const std::string good = Line(http + "/gen/100", "a.dll") + Line(http + "/gen/200", "b.dll");
   const std::string clash = Line(http + "/gen/100", "a.dll") + Line(http + "/gen/200", "A.DLL");
-  const Result ok = RunTool(dir, good, {"--probe", "--key", "PublisherKey.pem"});
-  EXPECT_EQ(ok.status, 0);
-  ASSERT_EQ(ok.records.size(), 2u);
-  EXPECT_EQ(ok.records[1]["probe"]["signature"], "not checked: signed files are not supported yet");
+  EXPECT_EQ(RunTool(dir, good, {"--probe"}).status, 0);
   EXPECT_EQ(RunTool(dir, clash, {"--probe", "--strict"}).status, 1);
   EXPECT_EQ(RunTool(dir, clash + Line(http + "/none", "c.dll"), {"--strict", "--probe"}).status, 3);
   // Without --probe nothing is fetched.
   const Result still = RunTool(dir, Line(http + "/none", "c.dll"), {});
   EXPECT_EQ(still.status, 0);
   EXPECT_FALSE(still.records.at(0).contains("probe"));
+}
+
+TEST(ProbeTool, ChecksSignaturesWithTheGivenKey) {
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP"),
+                    root = support::ServerValue("OVLU_TEST_ROOT");
+  ASSERT_FALSE(http.empty() || root.empty()) << "needs the test server and its folder";
+  const support::TempDir dir{"ovluprobekey"};
+  const std::string data = Vector("other.bin");
+  support::Put(root + "/probetool/good.bin", data);
+  support::Put(root + "/probetool/good.bin.sig", Vector("other.a.sig"));
+  support::Put(root + "/probetool/wrong.bin", data);
+  support::Put(root + "/probetool/wrong.bin.sig", Vector("data.a.sig"));  // of another file
+  support::Put(root + "/probetool/nosig.bin", data);
+  support::Put(dir / "key.pem", Vector("a.pem"));
+  support::Put(dir / "noise.pem", Vector("noise.pem"));
+  const std::string files = http + "/file/probetool/";
+  const std::string key = dir / "key.pem";
+
+  const Result ok = RunTool(dir, Line(files + "good.bin", "a.dll"), {"--probe", "--key", key});
+  EXPECT_EQ(ok.status, 0);
+  ASSERT_EQ(ok.records.size(), 1u);
+  EXPECT_EQ(ok.records[0]["probe"]["signature"], "verified");
+  EXPECT_EQ(ok.records[0]["probe"]["applied"], true);
+
+  // A wrong and a missing signature, then a good one.
+  const Result bad =
+      RunTool(dir,
+              Line(files + "wrong.bin", "a.dll") + Line(files + "nosig.bin", "b.dll") +
+                  Line(files + "good.bin", "c.dll"),
+              {"--probe", "--key", key});
+  EXPECT_EQ(bad.status, 3);
+  ASSERT_EQ(bad.records.size(), 3u);
+  const char* const verdicts[] = {"Firma non valida", "Firma mancante", "verified"};
+  for (std::size_t k = 0; k < 3; ++k) {
+    const nlohmann::json& p = bad.records[k]["probe"];
+    EXPECT_EQ(p["signature"], verdicts[k]);
+    EXPECT_EQ(p["percent"], k == 2 ? "100%" : verdicts[k]);
+    EXPECT_EQ(p["applied"], k == 2);
+    // The file's own answer, not its signature's.
+    EXPECT_EQ(p["status"], 200);
+    EXPECT_EQ(p["contentLength"], data.size());
+    EXPECT_EQ(p["received"], data.size());
+  }
+  ASSERT_EQ(bad.err.size(), 3u);
+  EXPECT_NE(bad.err[1].find("NOT applied (\"Firma mancante\")"), std::string::npos) << bad.err[1];
+
+  // A key file of garbage refuses everything; a key file that is not there
+  // is a mistake on the command line, not a run without a key.
+  const Result noise =
+      RunTool(dir, Line(files + "good.bin", "a.dll"), {"--probe", "--key", dir / "noise.pem"});
+  EXPECT_EQ(noise.status, 3);
+  EXPECT_EQ(noise.records.at(0)["probe"]["signature"], "Chiave non valida");
+  const Result none =
+      RunTool(dir, Line(files + "good.bin", "a.dll"), {"--probe", "--key", dir / "none.pem"});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_TRUE(none.records.empty());
+  // Without the key the same list is applied, unchecked.
+  const Result plain = RunTool(dir, Line(files + "wrong.bin", "a.dll"), {"--probe"});
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_FALSE(plain.records.at(0)["probe"].contains("signature"));
 }
 
 }  // namespace
