@@ -68,7 +68,7 @@ mkdir -p "$stage"
 cp "$exe" "$stage/"
 # Windows line ends for the texts a Windows user opens.
 sed "s/@PROJECT_VERSION@/$version/; s/\$/\r/" "$repo/packaging/README-win32.txt" >"$stage/README.txt"
-for doc in list-authors.md signing.md; do
+for doc in list-authors.md signing.md run-log.md; do
   [ ! -f "$repo/docs/$doc" ] || sed 's/$/\r/' "$repo/docs/$doc" >"$stage/$doc"
 done
 # The same bytes from the same files: fixed times, no extra fields.
