@@ -5,22 +5,11 @@
 // (tests/contract/InetContractTest.cpp).
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "tests/contract/InetRig.h"
 #include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 namespace {
-
-// Resident memory of this process.
-long RssKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  long kib = 0;
-  while (status >> key && key != "VmRSS:") status.ignore(1 << 10, '\n');
-  return status >> kib ? kib : 0;
-}
 
 // The agent reads slower than the server sends: the transfer is paused and
 // resumed many times, and the body is never in memory whole. A customer
