@@ -56,7 +56,6 @@ inline long RssKiB() {
 #endif
 }
 
-inline constexpr char kReceived[] = "C:\\Dest\\a.dat.remove";
 inline constexpr char kNoFile[] = "<no file>";
 
 template <class W = HeadlessWindow>
@@ -117,9 +116,8 @@ struct AgentRun {
     return fs.Has(kLog) ? fs.Get(kLog) : "";
   }
   static constexpr char kLog[] = "C:\\Log\\OVLiveUpdate.log";
-  std::string File() { return fs.Has(kReceived) ? fs.Get(kReceived) : kNoFile; }
   // The received file of the record at index i.
-  std::string File(int i) {
+  std::string File(int i = 0) {
     const std::string path =
         "C:\\Dest\\" + std::string(1, static_cast<char>('a' + i)) + ".dat.remove";
     return fs.Has(path) ? fs.Get(path) : kNoFile;
