@@ -3,66 +3,20 @@
 // keys and signatures that the openssl program makes at run time
 // (crypto_vectors.sh). Under Wine the script runs first and names its folder
 // in OVLU_CRYPTO_VECTORS; on Linux the test runs it itself when that is unset.
-#ifdef _WIN32
-#include "ports/windows/CngCrypto.h"
-#else
-#include "ports/linux/crypto/OpenSslCrypto.h"
-#endif
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <optional>
 
+#include "SignedVectors.h"
 #include "platform/Crypto.h"
-#include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 namespace {
 
-#ifdef _WIN32
-using PlatformCrypto = win::CngCrypto;
-#else
-using PlatformCrypto = OpenSslCrypto;
-#endif
-
 using Bytes = std::vector<unsigned char>;
 
-// The folder of the vectors, made once for the whole program.
-const std::string& Vectors() {
-  static const std::string folder = [] {
-    if (const char* dir = std::getenv("OVLU_CRYPTO_VECTORS")) {
-#ifdef _WIN32
-      return "Z:" + std::string(dir);
-#else
-      return std::string(dir);
-#endif
-    }
-#ifdef _WIN32
-    return std::string();
-#else
-    static support::TempDir made("ovlucrypto");
-    const std::string command =
-        "sh '" OVLU_CRYPTO_VECTORS_SCRIPT "' '" + made.Path() + "' >/dev/null";
-    return std::system(command.c_str()) == 0 ? made.Path() : std::string();
-#endif
-  }();
-  return folder;
-}
-
-std::string Text(const std::string& name) {
-  if (Vectors().empty()) throw std::runtime_error("no test vectors (run crypto_vectors.sh)");
-  const std::string path = Vectors() + "/" + name;
-  std::FILE* probe = std::fopen(path.c_str(), "rb");
-  if (!probe) throw std::runtime_error("missing test vector " + path);
-  std::fclose(probe);
-  return support::Slurp(path);
-}
-
 Bytes Read(const std::string& name) {
-  const std::string text = Text(name);
+  const std::string text = Vector(name);
   return Bytes(text.begin(), text.end());
 }
 
@@ -81,7 +35,7 @@ TEST(CryptoContract, Sha256FedInOddPiecesMatchesOpenssl) {
   const std::size_t pieces[] = {1, 7, 1024, 65537, 3, 64, 1000};
   for (const char* file : {"data", "other", "empty"}) {
     const Bytes data = Read(std::string(file) + ".bin");
-    const std::string expected = Text(std::string(file) + ".sha256").substr(0, 64);
+    const std::string expected = Vector(std::string(file) + ".sha256").substr(0, 64);
     auto hash = crypto.NewSha256();
     std::size_t at = 0;
     for (std::size_t i = 0; at < data.size(); ++i) {
@@ -97,7 +51,6 @@ TEST(CryptoContract, Sha256FedInOddPiecesMatchesOpenssl) {
 // The signature a row checks: a file's, changed as the row says.
 Bytes Changed(Bytes signature, const std::string& how) {
   if (how == "truncated") signature.pop_back();
-  if (how == "empty") signature.clear();
   if (how == "trailing byte") signature.push_back(0);
   // The same numbers in other encodings than DER's one: the first integer
   // with a needless zero byte, the sequence's length in long form.
@@ -107,7 +60,6 @@ Bytes Changed(Bytes signature, const std::string& how) {
     signature.insert(signature.begin() + 4, 0);
   }
   if (how == "long-form length") signature.insert(signature.begin() + 1, 0x81);
-  if (how == "over 4 KiB") signature.resize(PublisherKeys::kMaxSignatureSize + 1, 0);
   return signature;
 }
 
@@ -126,11 +78,9 @@ TEST(CryptoContract, OnlyASignatureByAUsableKeyOverTheseBytesVerifies) {
       {"file changed by one byte", "a.pem", 1, "data.a.sig", "", true, false},
       {"signature of another file", "a.pem", 1, "other.a.sig", "", false, false},
       {"truncated signature", "a.pem", 1, "data.a.sig", "truncated", false, false},
-      {"empty signature", "a.pem", 1, "data.a.sig", "empty", false, false},
       {"byte after the signature", "a.pem", 1, "data.a.sig", "trailing byte", false, false},
       {"integer with a needless zero", "a.pem", 1, "data.a.sig", "padded integer", false, false},
       {"length in long form", "a.pem", 1, "data.a.sig", "long-form length", false, false},
-      {"signature over 4 KiB", "a.pem", 1, "data.a.sig", "over 4 KiB", false, false},
       {"signed by another key", "a.pem", 1, "data.b.sig", "", false, false},
       {"two keys, the second signed", "ab.pem", 2, "data.b.sig", "", false, true},
       {"two keys, BOM and CRLF lines", "crlf.pem", 2, "data.b.sig", "", false, true},
@@ -148,7 +98,7 @@ TEST(CryptoContract, OnlyASignatureByAUsableKeyOverTheseBytesVerifies) {
     SCOPED_TRACE(row.what);
     Bytes bytes = data;
     if (row.flipByte) bytes[bytes.size() / 2] ^= 0x01;
-    const PublisherKeys keys = PublisherKeys::Load(crypto, Text(row.keyFile));
+    const PublisherKeys keys = PublisherKeys::Load(crypto, Vector(row.keyFile));
     EXPECT_EQ(keys.Count(), row.keys);
     EXPECT_EQ(keys.Empty(), row.keys == 0);
     const Sha256Digest digest = Sha256Of(crypto, bytes.data(), bytes.size());
@@ -175,7 +125,7 @@ TEST(CryptoContract, SignaturesOverTheLimitOrEmptyReachNoKey) {
       return key;
     }
   } crypto;
-  const PublisherKeys keys = PublisherKeys::Load(crypto, Text("a.pem"));
+  const PublisherKeys keys = PublisherKeys::Load(crypto, Vector("a.pem"));
   ASSERT_NE(crypto.last, nullptr);
   const Sha256Digest digest{};
   EXPECT_TRUE(keys.Verify(digest, Bytes(PublisherKeys::kMaxSignatureSize, 1)));

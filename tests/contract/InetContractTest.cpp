@@ -35,8 +35,6 @@ constexpr bool kBytesBeyondLength = true;
 const std::vector<std::int16_t> kTlsRefused = {1, 2, 3};
 #endif
 
-constexpr int kTimeout = 2;
-
 // How each platform's own reason reads in the log, for a refused connection
 // and a certificate nobody vouches for.
 #ifdef _WIN32
@@ -46,12 +44,6 @@ constexpr char kUntrustedWords[] = "WinINet error";
 constexpr char kRefusedWords[] = "Couldn't connect";
 constexpr char kUntrustedWords[] = "certificate";
 #endif
-
-struct ShortInet : PlatformInet {
-  void SetRequestTimeout(int seconds) override {
-    PlatformInet::SetRequestTimeout(seconds == 40 ? kTimeout : seconds);
-  }
-};
 
 using States = std::vector<std::int16_t>;
 
@@ -76,6 +68,14 @@ void TrustTestAuthority(const std::string& caFile) {
 #endif
 }
 
+// Every test asks the test server (CTest's fixture, or
+// ovlu_testserver.py --run under Wine) for its URLs.
+class InetContract : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(http.empty()) << "needs the test server"; }
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+};
+
 enum Ending {
   Read,     // read to its end: the cancel flag cleared
   Broken,   // cut after some chunks: the flag set, the bytes written kept
@@ -95,12 +95,10 @@ const States kBroken = Join({kRead, {icError}});
 const States kRefusedAnswer = Join({kHop, kHop, {icError}});
 const States kNoAnswer = Join({kHop, {1, 2, 3, 4, 5, 6}, kClose, {icError}});
 
-TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP"),
-                    https = support::ServerValue("OVLU_TEST_HTTPS");
+TEST_F(InetContract, EveryServerBehaviourEndsAsDefined) {
+  const std::string https = support::ServerValue("OVLU_TEST_HTTPS");
   const std::string untrusted = support::ServerValue("OVLU_TEST_HTTPS_UNTRUSTED");
-  ASSERT_FALSE(http.empty() || https.empty() || untrusted.empty())
-      << "needs the test server with --tls";
+  ASSERT_FALSE(https.empty() || untrusted.empty()) << "needs the test server with --tls";
   TrustTestAuthority(support::ServerValue("OVLU_TEST_CA"));
   const std::string dead = "http://127.0.0.1:9";  // the discard port: nobody listens
   const std::string rootRedirects = "http://localhost:" + http.substr(http.rfind(':') + 1);
@@ -252,10 +250,8 @@ TEST(InetContract, EveryServerBehaviourEndsAsDefined) {
 
 // Cancel drops the request wherever the agent stands: no state after it,
 // no more of the body, StillExecuting false at once, and the control takes
-// the next request as usual.
-TEST(InetContract, CancelDropsTheRequestAtOnce) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
-  ASSERT_FALSE(http.empty()) << "needs the test server";
+// the next request as usual (the rows share one control).
+TEST_F(InetContract, CancelDropsTheRequestAtOnce) {
   enum Where { OnState, InBodyWait, InProbeWait };
   struct Row {
     const char* name;
@@ -324,22 +320,6 @@ TEST(InetContract, CancelDropsTheRequestAtOnce) {
       EXPECT_EQ(got, kNoFile);
     }
   }
-  // The control serves the next request as usual.
-  AgentRun<> run(inet, http + "/gen/10000");
-  inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
-  run.Run();
-  EXPECT_TRUE(run.File() == support::Pattern(10000));
-}
-
-// Resident memory of this process in KiB (Linux only; 0 elsewhere).
-long RssKiB() {
-#ifdef _WIN32
-  return 0;
-#else
-  const std::string status = support::Slurp("/proc/self/status");
-  const std::size_t at = status.find("VmRSS:");
-  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
-#endif
 }
 
 // A modal box is open for longer than the server waits for a client that
@@ -348,9 +328,7 @@ long RssKiB() {
 // file that is gone at the end, with no more memory held. Without Receive
 // the same server breaks the body. Silence still counts meanwhile: a server
 // that stops sending under the box is timed out before the box closes.
-TEST(InetContract, TheBodyKeepsArrivingWhileABoxIsOpen) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
-  ASSERT_FALSE(http.empty()) << "needs the test server";
+TEST_F(InetContract, TheBodyKeepsArrivingWhileABoxIsOpen) {
   // Far more than the buffer and the sockets' own buffers hold.
   const std::size_t size = 32 * 1024 * 1024;
   const std::string big = http + "/gen/" + std::to_string(size);
@@ -409,9 +387,7 @@ TEST(InetContract, TheBodyKeepsArrivingWhileABoxIsOpen) {
 // one arrives (a reused connection that the server had closed would fail
 // its probe), also from a server that closes after every answer without
 // saying so.
-TEST(InetContract, EveryRequestHasAConnectionOfItsOwn) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
-  ASSERT_FALSE(http.empty()) << "needs the test server";
+TEST_F(InetContract, EveryRequestHasAConnectionOfItsOwn) {
   const std::vector<std::size_t> sizes = {20000, 6144, 30000};
   const struct {
     const char* name;
@@ -427,7 +403,6 @@ TEST(InetContract, EveryRequestHasAConnectionOfItsOwn) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     AgentRun<> run(inet, r.urls);
-    inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
     run.Run();
     for (int i = 0; i < 3; ++i) {
       EXPECT_EQ(run.window.SubItem(i + 1, 2), "100%") << "row " << i + 1;
@@ -439,9 +414,7 @@ TEST(InetContract, EveryRequestHasAConnectionOfItsOwn) {
 
 // Which URLs are taken and what goes on the wire, for a list's URL and for
 // a redirect's Location: the targets as the server saw them.
-TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
-  ASSERT_FALSE(http.empty()) << "needs the test server";
+TEST_F(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
   // Marks this run's requests among those of other tests.
   const std::string mark = std::to_string(Clock::now().time_since_epoch().count() % 1000000007);
   const struct {
@@ -463,11 +436,9 @@ TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
     SCOPED_TRACE(r.name);
     {
       AgentRun<> run(inet, r.url);
-      inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
       run.Run();
     }
     AgentRun<> log(inet, http + "/__requests");
-    inet.StateChanged = [&](std::int16_t s) { log.form.Inet1_StateChanged(s); };
     log.Run();
     const std::string lines = log.File();
     std::string last;
@@ -479,7 +450,6 @@ TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
   }
   // The agent names itself the same on every platform.
   AgentRun<> agent(inet, http + "/agent");
-  inet.StateChanged = [&](std::int16_t s) { agent.form.Inet1_StateChanged(s); };
   agent.Run();
   EXPECT_EQ(agent.File(), "OVLiveUpdate/7.00");
   // Refused before anything is sent.
@@ -497,9 +467,7 @@ TEST(InetContract, UrlsGoOnTheWireAsTheCoreWritesThem) {
 // A request dropped while the platform is still opening it (the agent's
 // cancel, or a time-out before the platform has made its request) leaves no
 // connection behind once the next request has run.
-TEST(InetContract, ADroppedRequestLeavesNoConnectionBehind) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
-  ASSERT_FALSE(http.empty()) << "needs the test server";
+TEST_F(InetContract, ADroppedRequestLeavesNoConnectionBehind) {
   const std::string mark = "d" + std::to_string(Clock::now().time_since_epoch().count() % 1000003);
   ShortInet inet;
   for (int i = 0; i < 3; ++i) {
@@ -509,7 +477,6 @@ TEST(InetContract, ADroppedRequestLeavesNoConnectionBehind) {
   }
   const auto held = [&] {
     AgentRun<> run(inet, http + "/__open?mark=" + mark);
-    inet.StateChanged = [&](std::int16_t s) { run.form.Inet1_StateChanged(s); };
     run.Run();
     return run.File();
   };
@@ -527,9 +494,7 @@ TEST(InetContract, ADroppedRequestLeavesNoConnectionBehind) {
 // and asks for the close from inside the report. The platform carries it
 // out once its library has returned: a clean 11, no crash (the Linux build
 // runs with AddressSanitizer).
-TEST(InetContract, ClosingFromInsideThePlatformsCallbackEndsCleanly) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
-  ASSERT_FALSE(http.empty()) << "needs the test server";
+TEST_F(InetContract, ClosingFromInsideThePlatformsCallbackEndsCleanly) {
   // Tells the platform there is always room, so that it overruns the buffer.
   struct OverrunInet : ShortInet {
     std::size_t Room() const override { return 4 * kBufferSize; }

@@ -14,12 +14,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include "ports/headless/HeadlessWindow.h"
 #include "shell/Globals.h"
 #include "shell/MainForm.h"
 #include "shell/RunLog.h"
 #include "tests/core/TestHost.h"
+#include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 
@@ -34,7 +36,26 @@ inline double SecondsSince(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-inline constexpr char kReceived[] = "C:\\Dest\\a.dat.remove";
+// The request time-out, cut from the agent's 40 seconds so that the stalled
+// servers end soon.
+inline constexpr int kTimeout = 2;
+struct ShortInet : PlatformInet {
+  void SetRequestTimeout(int seconds) override {
+    PlatformInet::SetRequestTimeout(seconds == 40 ? kTimeout : seconds);
+  }
+};
+
+// Resident memory of this process in KiB (Linux only; 0 elsewhere).
+inline long RssKiB() {
+#ifdef _WIN32
+  return 0;
+#else
+  const std::string status = support::Slurp("/proc/self/status");
+  const std::size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+#endif
+}
+
 inline constexpr char kNoFile[] = "<no file>";
 
 template <class W = HeadlessWindow>
@@ -54,6 +75,8 @@ struct AgentRun {
     // As ConnectPump does, with the longest wait between rounds measured.
     window.onBackground = [this] { inet.Receive(); };
     inet.SetPump([this] { window.DoEvents(); });
+    // The agent's handler; a test that watches the states sets its own.
+    inet.StateChanged = [this](std::int16_t s) { form.Inet1_StateChanged(s); };
     fs.MakeFolder("C:\\Dest");
     // The run log of this run alone.
     fs.MakeFolder("C:\\Log");
@@ -93,9 +116,8 @@ struct AgentRun {
     return fs.Has(kLog) ? fs.Get(kLog) : "";
   }
   static constexpr char kLog[] = "C:\\Log\\OVLiveUpdate.log";
-  std::string File() { return fs.Has(kReceived) ? fs.Get(kReceived) : kNoFile; }
   // The received file of the record at index i.
-  std::string File(int i) {
+  std::string File(int i = 0) {
     const std::string path =
         "C:\\Dest\\" + std::string(1, static_cast<char>('a' + i)) + ".dat.remove";
     return fs.Has(path) ? fs.Get(path) : kNoFile;

@@ -17,14 +17,6 @@
 namespace ovlu::test {
 namespace {
 
-constexpr int kTimeout = 2;
-
-struct ShortInet : PlatformInet {
-  void SetRequestTimeout(int seconds) override {
-    PlatformInet::SetRequestTimeout(seconds == 40 ? kTimeout : seconds);
-  }
-};
-
 TEST(SignedContract, FileKeptOnlyWhenWholeAndSigned) {
   const std::string http = support::ServerValue("OVLU_TEST_HTTP");
   std::string root = support::ServerValue("OVLU_TEST_ROOT");

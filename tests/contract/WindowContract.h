@@ -101,6 +101,12 @@ class WindowTest : public testing::Test {
     w.DoEvents();
   }
 
+  // Shows the window, activated at the latest by the next round of events.
+  void ShowActivated() {
+    w.Show();
+    ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  }
+
   std::unique_ptr<WindowRig> rig = MakeRig();
   Window& w = rig->window();
   CountingEvents events;

@@ -207,8 +207,7 @@ TEST_F(WindowContract, TimersTickAtTheirIntervalsOnlyWhileEnabledAndWhileEventsR
 }
 
 TEST_F(WindowContract, ClicksActivationAndTheCloseBoxReachTheAgent) {
-  w.Show();  // activated on being shown, at the latest by the next round of events
-  EXPECT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  ShowActivated();
   // A click is answered within 50 ms while the agent pumps.
   rig->PostClick(CmdChiudi);
   EXPECT_LT(MsUntil([&] { return events.chiudi == 1; }), 50);
@@ -262,8 +261,7 @@ TEST_F(WindowContract, APumpWithNothingDueCostsNextToNothing) {
 // (their handlers run), the background hook runs every few milliseconds,
 // the transfer's own turn waits, and a click on the window goes nowhere.
 TEST_F(WindowContract, ABoxOpenKeepsTimersAndBackgroundGoingAndTakesNoClick) {
-  w.Show();
-  ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  ShowActivated();
   int background = 0, pumps = 0;
   w.onBackground = [&] {
     if (++background == 3) rig->PostClick(cmdGET);
@@ -293,8 +291,7 @@ TEST_F(WindowContract, ABoxOpenKeepsTimersAndBackgroundGoingAndTakesNoClick) {
 // A timer is not entered again while its handler shows a box, and an error
 // escaping a handler stops there: the window and its events go on.
 TEST_F(WindowContract, HandlersAreNotReenteredAndTheirErrorsStopThere) {
-  w.Show();
-  ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  ShowActivated();
   int depth = 0, deepest = 0;
   events.inTimeOut = [&] {
     deepest = std::max(deepest, ++depth);
@@ -331,8 +328,7 @@ TEST_F(WindowContract, HandlersAreNotReenteredAndTheirErrorsStopThere) {
 // the close handler unloads the window under it, the completion finds the
 // controls gone, and events go on running.
 TEST_F(WindowContract, CloseDuringTheCompletionUnloadsUnderIt) {
-  w.Show();
-  ASSERT_LT(MsUntil([&] { return events.activate == 1; }), 500);
+  ShowActivated();
   events.inCloseBox = [&] { w.Unload(); };
   bool completing = false, completed = false, goneInside = false;
   int errorAfter = 0;

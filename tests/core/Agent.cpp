@@ -104,4 +104,11 @@ std::string Agent::Marks() {
   return marks;
 }
 
+std::vector<std::string> Agent::Rows() {
+  std::vector<std::string> rows;
+  for (int row = 1; row <= window.RowCount(); ++row)
+    rows.push_back(window.SubItem(row, 2) + ":" + std::to_string(window.RowSmallIcon(row)));
+  return rows;
+}
+
 }  // namespace ovlu::test

@@ -81,6 +81,8 @@ struct Agent {
   bool Go();
   // The rows' check marks, "1" or "0" each.
   std::string Marks();
+  // The rows' percentages and check marks, "100%:1" each.
+  std::vector<std::string> Rows();
   // A file of C:\Dest, "" when missing.
   std::string Dest(const std::string& name) const { return fs.Get(kDest + "\\" + name); }
 

@@ -50,13 +50,6 @@ struct Bench {
     EXPECT_FALSE(w.Enabled(Control::TimerTimeOut));
     EXPECT_FALSE(w.Enabled(Control::Timer1));
   }
-  // The rows' percentages and check marks, "100%:1" each.
-  std::vector<std::string> Rows() const {
-    std::vector<std::string> rows;
-    for (int row = 1; row <= w.RowCount(); ++row)
-      rows.push_back(w.SubItem(row, 2) + ":" + std::to_string(w.RowSmallIcon(row)));
-    return rows;
-  }
 
   Agent a;
   HeadlessWindow& w = a.window;
@@ -79,7 +72,7 @@ TEST_F(RunTest, EveryFileArrivesAndIsApplied) {
   EXPECT_EQ(a.inet.log, (std::vector<std::string>{"http://srv 60", "http://srv/u/a.dll 40",
                                                   "http://srv 40", "http://srv/u/b.dat 40",
                                                   "http://srv 40", "http://srv/u/c.txt 40"}));
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"100%:1", "100%:1", "100%:1"}));
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"100%:1", "100%:1", "100%:1"}));
   // The first probe's states as the user reads them; a received answer shows nothing.
   const auto& texts = w.captionHistory[Control::LblMesg];
   EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 9),
@@ -124,7 +117,7 @@ TEST(RunFailureTest, FailedFilesKeepTheListForAnotherRun) {
     if (c.unreachable) b.a.inet.unreachable.insert("http://srv");
     ASSERT_TRUE(b.a.Go());
     EXPECT_EQ(b.Requests(), c.requests);
-    EXPECT_EQ(b.Rows(), c.rows);
+    EXPECT_EQ(b.a.Rows(), c.rows);
     EXPECT_FALSE(b.a.fs.Has(kDest + "\\b.dat"));
     const auto& texts = b.w.captionHistory[Control::LblMesg];
     EXPECT_EQ(std::count(texts.begin(), texts.end(),

@@ -52,21 +52,6 @@ TEST(TextTest, TwoDecimalsHalvesToEvenWithTheUsersSeparator) {
     EXPECT_EQ(Round2Text(c.value, c.separator), c.text) << c.value << " with " << c.separator;
 }
 
-TEST(TextTest, WholeNumbersHalvesToEvenOrAwayFromZero) {
-  struct Case {
-    double value;
-    const char* even;  // RoundEvenText
-    const char* hash;  // FormatHash, the "#" format
-  } cases[] = {
-      {2.5, "2", "3"}, {3.5, "4", "4"},    {0.4, "0", ""},
-      {0.5, "0", "1"}, {-2.5, "-2", "-3"}, {0.0, "0", ""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(RoundEvenText(c.value), c.even) << c.value;
-    EXPECT_EQ(FormatHash(static_cast<float>(c.value)), c.hash) << c.value;
-  }
-}
-
 // Content-Length as the transfer reads it. The conversion of a double to a
 // Long is held by the remaining-time rows of the progress test.
 TEST(TextTest, HeaderNumbersStopAtThirtyTwoBits) {

@@ -2,7 +2,7 @@
 // transfer control: "ovlu_inet_fetch URL" prints the bytes received, the
 // seconds, the rate and the row's percentage; it fails unless the row
 // reads "100%". On Windows the agent's real window is shown and pumped.
-#include "InetRig.h"
+#include "tests/contract/InetRig.h"
 // (first: it brings the Windows headers)
 #include <cstdio>
 
