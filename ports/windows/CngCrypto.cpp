@@ -8,20 +8,67 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace ovlu::win {
 namespace {
 
+// The system's cryptography, loaded the first time a signature is checked:
+// an agent without a publisher key never loads it (and so still starts on
+// a Windows that lacks CNG).
+struct CngApi {
+  decltype(&::BCryptOpenAlgorithmProvider) OpenAlgorithmProvider = nullptr;
+  decltype(&::BCryptCloseAlgorithmProvider) CloseAlgorithmProvider = nullptr;
+  decltype(&::BCryptCreateHash) CreateHash = nullptr;
+  decltype(&::BCryptHashData) HashData = nullptr;
+  decltype(&::BCryptFinishHash) FinishHash = nullptr;
+  decltype(&::BCryptDestroyHash) DestroyHash = nullptr;
+  decltype(&::BCryptImportKeyPair) ImportKeyPair = nullptr;
+  decltype(&::BCryptVerifySignature) VerifySignature = nullptr;
+  decltype(&::BCryptDestroyKey) DestroyKey = nullptr;
+  decltype(&::CryptDecodeObjectEx) DecodeObjectEx = nullptr;
+  decltype(&::CryptStringToBinaryA) StringToBinaryA = nullptr;
+  bool ok = false;
+};
+
+template <class F>
+bool Find(HMODULE module, const char* name, F& fn) {
+  const FARPROC found = module ? ::GetProcAddress(module, name) : nullptr;
+  // Through a plain function pointer type, as a FARPROC becomes any other.
+  fn = reinterpret_cast<F>(reinterpret_cast<void (*)()>(found));
+  return fn != nullptr;
+}
+
+const CngApi& Cng() {
+  static const CngApi api = [] {
+    CngApi a;
+    const HMODULE b = ::LoadLibraryA("bcrypt.dll");
+    const HMODULE c = ::LoadLibraryA("crypt32.dll");
+    a.ok = Find(b, "BCryptOpenAlgorithmProvider", a.OpenAlgorithmProvider) &&
+           Find(b, "BCryptCloseAlgorithmProvider", a.CloseAlgorithmProvider) &&
+           Find(b, "BCryptCreateHash", a.CreateHash) && Find(b, "BCryptHashData", a.HashData) &&
+           Find(b, "BCryptFinishHash", a.FinishHash) &&
+           Find(b, "BCryptDestroyHash", a.DestroyHash) &&
+           Find(b, "BCryptImportKeyPair", a.ImportKeyPair) &&
+           Find(b, "BCryptVerifySignature", a.VerifySignature) &&
+           Find(b, "BCryptDestroyKey", a.DestroyKey) &&
+           Find(c, "CryptDecodeObjectEx", a.DecodeObjectEx) &&
+           Find(c, "CryptStringToBinaryA", a.StringToBinaryA);
+    return a;
+  }();
+  return api;
+}
+
 // An algorithm provider, closed with the object.
 class Provider {
  public:
   explicit Provider(LPCWSTR algorithm) {
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0)))
+    if (!BCRYPT_SUCCESS(Cng().OpenAlgorithmProvider(&handle_, algorithm, nullptr, 0)))
       handle_ = nullptr;
   }
   ~Provider() {
-    if (handle_) ::BCryptCloseAlgorithmProvider(handle_, 0);
+    if (handle_) Cng().CloseAlgorithmProvider(handle_, 0);
   }
   Provider(const Provider&) = delete;
   Provider& operator=(const Provider&) = delete;
@@ -43,8 +90,8 @@ struct Decoded {
 template <class T>
 bool Decode(LPCSTR type, const BYTE* der, std::size_t size, Decoded<T>& out) {
   DWORD length = 0;
-  return ::CryptDecodeObjectEx(X509_ASN_ENCODING, type, der, static_cast<DWORD>(size),
-                               CRYPT_DECODE_ALLOC_FLAG, nullptr, &out.value, &length) &&
+  return Cng().DecodeObjectEx(X509_ASN_ENCODING, type, der, static_cast<DWORD>(size),
+                              CRYPT_DECODE_ALLOC_FLAG, nullptr, &out.value, &length) &&
          out.value;
 }
 
@@ -52,17 +99,17 @@ class CngSha256 : public Sha256 {
  public:
   CngSha256() : provider_(BCRYPT_SHA256_ALGORITHM) {
     if (!provider_.Get() ||
-        !BCRYPT_SUCCESS(::BCryptCreateHash(provider_.Get(), &hash_, nullptr, 0, nullptr, 0, 0)))
+        !BCRYPT_SUCCESS(Cng().CreateHash(provider_.Get(), &hash_, nullptr, 0, nullptr, 0, 0)))
       throw std::runtime_error("SHA-256 is not available");
   }
   ~CngSha256() override {
-    if (hash_) ::BCryptDestroyHash(hash_);
+    if (hash_) Cng().DestroyHash(hash_);
   }
   void Update(const unsigned char* data, std::size_t size) override {
     // BCryptHashData takes at most a ULONG at a time.
     while (size > 0) {
       const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
-      if (!BCRYPT_SUCCESS(::BCryptHashData(hash_, const_cast<PUCHAR>(data), piece, 0)))
+      if (!BCRYPT_SUCCESS(Cng().HashData(hash_, const_cast<PUCHAR>(data), piece, 0)))
         throw std::runtime_error("SHA-256 update failed");
       data += piece;
       size -= piece;
@@ -70,7 +117,7 @@ class CngSha256 : public Sha256 {
   }
   Sha256Digest Finish() override {
     Sha256Digest digest{};
-    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash_, digest.data(), digest.size(), 0)))
+    if (!BCRYPT_SUCCESS(Cng().FinishHash(hash_, digest.data(), digest.size(), 0)))
       throw std::runtime_error("SHA-256 final failed");
     return digest;
   }
@@ -105,7 +152,7 @@ class CngKey : public PublicKey {
   // Takes the provider that imported the key: it must outlive the key.
   CngKey(std::unique_ptr<Provider> provider, BCRYPT_KEY_HANDLE key)
       : provider_(std::move(provider)), key_(key) {}
-  ~CngKey() override { ::BCryptDestroyKey(key_); }
+  ~CngKey() override { Cng().DestroyKey(key_); }
 
   bool Verify(const Sha256Digest& digest, const unsigned char* der,
               std::size_t size) const override {
@@ -118,8 +165,8 @@ class CngKey : public PublicKey {
     // bytes read must be exactly as many as that form needs, so that nothing
     // trails it and no padded or long-form encoding of them is taken.
     if (size != 2 + IntegerSize(rs) + IntegerSize(rs + 32)) return false;
-    return BCRYPT_SUCCESS(::BCryptVerifySignature(key_, nullptr, const_cast<PUCHAR>(digest.data()),
-                                                  digest.size(), rs, sizeof rs, 0));
+    return BCRYPT_SUCCESS(Cng().VerifySignature(key_, nullptr, const_cast<PUCHAR>(digest.data()),
+                                                digest.size(), rs, sizeof rs, 0));
   }
 
  private:
@@ -129,16 +176,21 @@ class CngKey : public PublicKey {
 
 }  // namespace
 
-std::unique_ptr<Sha256> CngCrypto::NewSha256() { return std::make_unique<CngSha256>(); }
+std::unique_ptr<Sha256> CngCrypto::NewSha256() {
+  if (!Cng().ok) throw std::runtime_error("the system's cryptography is not available");
+  return std::make_unique<CngSha256>();
+}
 
 std::unique_ptr<PublicKey> CngCrypto::LoadP256Key(const std::string& pemBlock) {
+  // Without the system's cryptography no key is usable: files are refused.
+  if (!Cng().ok) return nullptr;
   DWORD size = 0;
-  if (!::CryptStringToBinaryA(pemBlock.data(), static_cast<DWORD>(pemBlock.size()),
-                              CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
+  if (!Cng().StringToBinaryA(pemBlock.data(), static_cast<DWORD>(pemBlock.size()),
+                             CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
     return nullptr;
   std::vector<BYTE> der(size);
-  if (!::CryptStringToBinaryA(pemBlock.data(), static_cast<DWORD>(pemBlock.size()),
-                              CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr))
+  if (!Cng().StringToBinaryA(pemBlock.data(), static_cast<DWORD>(pemBlock.size()),
+                             CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr))
     return nullptr;
   Decoded<CERT_PUBLIC_KEY_INFO> info;
   if (!Decode(X509_PUBLIC_KEY_INFO, der.data(), size, info)) return nullptr;
@@ -161,8 +213,8 @@ std::unique_ptr<PublicKey> CngCrypto::LoadP256Key(const std::string& pemBlock) {
   auto provider = std::make_unique<Provider>(BCRYPT_ECDSA_P256_ALGORITHM);
   BCRYPT_KEY_HANDLE key = nullptr;
   if (!provider->Get() ||
-      !BCRYPT_SUCCESS(::BCryptImportKeyPair(provider->Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
-                                            blob.data(), blob.size(), 0)))
+      !BCRYPT_SUCCESS(Cng().ImportKeyPair(provider->Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
+                                          blob.data(), blob.size(), 0)))
     return nullptr;
   return std::make_unique<CngKey>(std::move(provider), key);
 }
