@@ -9,6 +9,9 @@
 // 40 to kTimeout seconds on both sides, so that the stalled servers end soon.
 // The signed rows use keys and signatures that crypto_vectors.sh makes with
 // the openssl program, written into the server's folder.
+#include "tests/contract/ServerBehaviours.h"
+// (first: it brings the platform's transfer control)
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -29,8 +32,6 @@
 
 namespace ovlu::test {
 namespace {
-
-constexpr int kTimeout = 2;
 
 template <class Base>
 struct Short : Base {
@@ -91,10 +92,9 @@ AgentOutcome RunAgent(CurlInet& inet, TestFileSystem& fs, std::size_t records) {
 }
 
 TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
-  const std::string http = support::ServerValue("OVLU_TEST_HTTP"),
-                    https = support::ServerValue("OVLU_TEST_HTTPS"),
-                    untrusted = support::ServerValue("OVLU_TEST_HTTPS_UNTRUSTED");
-  ASSERT_FALSE(http.empty() || https.empty() || untrusted.empty())
+  const std::string http = support::ServerValue("OVLU_TEST_HTTP");
+  ASSERT_FALSE(http.empty() || support::ServerValue("OVLU_TEST_HTTPS").empty() ||
+               support::ServerValue("OVLU_TEST_HTTPS_UNTRUSTED").empty())
       << "needs the test server with --tls";
   const support::ScopedEnv trust("SSL_CERT_FILE", support::ServerValue("OVLU_TEST_CA"));
   const std::string dead = "http://127.0.0.1:9";  // the discard port: nobody listens
@@ -119,30 +119,16 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
     const char* reason;          // a piece of the first record's reason
     const char* key = "";        // the key file's vector; "" for none
     const char* signature = "";  // the first record's verdict with a key
-  } rows[] = {
-      {"whole file", {whole}, {true}, "arrived whole"},
-      {"not found", {http + "/none"}, {false}, "answers 404"},
-      {"server error", {http + "/gen/10?status=500"}, {false}, "answers 500"},
-      {"redirect to the file", {http + "/redirect?to=/gen/10000"}, {true}, "arrived whole"},
-      {"redirect loop", {http + "/loop"}, {false}, "redirects end in no file"},
-      {"no Content-Length", {whole + "?nolength=1"}, {false}, "has no Content-Length"},
-      {"chunked", {whole + "?chunked=1"}, {false}, "sent chunked"},
-      {"length not a number", {whole + "?length=abc"}, {false}, "cannot read (abc)"},
-      {"empty file", {http + "/gen/0"}, {false}, "the file is empty"},
-      {"cut short", {whole + "?cut=3000"}, {false}, "cut short"},
+  };
+  // Lists of more than one record, and signed files; after them every server
+  // behaviour of the transfer contract as a list of one record.
+  std::vector<Row> rows = {
       // The row reads "100%", but the flag stays up unless a later file clears it.
       {"cut at 99.6 %", {whole + "?cut=9960"}, {false}, "this row leaves the run's failure flag"},
       {"cut at 99.6 %, then a whole file",
        {whole + "?cut=9960", whole},
        {true, true},
        "truncated file is applied"},
-      {"reset mid-body", {whole + "?reset=3000"}, {false}, "cut short"},
-      {"body longer than its length", {whole + "?extra=3"}, {true}, "arrived whole"},
-      {"slow but steady", {http + "/gen/4096?rate=1024"}, {true}, "arrived whole"},
-      {"stall before the headers", {whole + "?stall=accept"}, {false}, "got no answer"},
-      {"stall mid-body", {whole + "?stallafter=3000"}, {false}, "cut short"},
-      {"HTTPS, trusted", {https + "/gen/10000"}, {true}, "arrived whole"},
-      {"HTTPS, untrusted", {untrusted + "/gen/10000"}, {false}, "server root did not answer"},
       // A later whole file clears the failure of an earlier row.
       {"failure, then a whole file", {http + "/none", whole}, {false, true}, "answers 404"},
       // A failure on the last row leaves the flag up: nothing is applied.
@@ -206,10 +192,13 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
        "noise.pem",
        "Chiave non valida"},
   };
+  // Applied when the agent reads the body to its end.
+  for (const ServerBehaviour& b : ServerBehaviours())
+    rows.push_back({b.name, {b.url}, {b.ending == Read}, b.probeSays});
 
   // One control each, for the whole table, as the agent has one for its life.
   Short<listcheck::ProbeInet> probeInet;
-  Short<CurlInet> agentInet;
+  ShortInet agentInet;
   OpenSslCrypto crypto;
   SetCrypto(&crypto);
   for (const Row& r : rows) {
