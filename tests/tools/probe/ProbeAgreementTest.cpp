@@ -169,8 +169,6 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
        "signature verifies",
        "a.pem",
        "verified"},
-      // Refused last: the flag stays up and nothing is applied.
-      {"good, then wrong", {good, wrong}, {false, false}, "failure flag", "a.pem", "verified"},
       // The flag left by the last row, which cleared it and raised it again.
       {"good, no signature, wrong",
        {good, signedFile + "nosig.bin", wrong},
