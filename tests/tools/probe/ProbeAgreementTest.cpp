@@ -113,86 +113,64 @@ TEST(ProbeAgreement, ThePredictionIsWhatTheAgentDoes) {
   const std::string good = signedFile + "good.bin", wrong = signedFile + "wrong.bin";
 
   struct Row {
+    Row(const char* name, std::vector<std::string> urls, std::vector<bool> applied,
+        const char* reason, const char* key = "", const char* signature = "")
+        : name(name),
+          urls(urls),
+          applied(applied),
+          reason(reason),
+          key(key),
+          signature(signature) {}
     const char* name;
     std::vector<std::string> urls;
-    std::vector<bool> applied;   // what both must find
-    const char* reason;          // a piece of the first record's reason
-    const char* key = "";        // the key file's vector; "" for none
-    const char* signature = "";  // the first record's verdict with a key
+    std::vector<bool> applied;  // what both must find
+    const char* reason;         // a piece of the first record's reason
+    const char* key;            // the key file's vector; "" for none
+    const char* signature;      // the first record's verdict with a key
   };
   // Lists of more than one record, and signed files; after them every server
   // behaviour of the transfer contract as a list of one record.
   std::vector<Row> rows = {
       // The row reads "100%", but the flag stays up unless a later file clears it.
-      {"cut at 99.6 %", {whole + "?cut=9960"}, {false}, "this row leaves the run's failure flag"},
-      {"cut at 99.6 %, then a whole file",
-       {whole + "?cut=9960", whole},
-       {true, true},
-       "truncated file is applied"},
+      Row("cut at 99.6 %", {whole + "?cut=9960"}, {false},
+          "this row leaves the run's failure flag"),
+      Row("cut at 99.6 %, then a whole file", {whole + "?cut=9960", whole}, {true, true},
+          "truncated file is applied"),
       // A later whole file clears the failure of an earlier row.
-      {"failure, then a whole file", {http + "/none", whole}, {false, true}, "answers 404"},
+      Row("failure, then a whole file", {http + "/none", whole}, {false, true}, "answers 404"),
       // A failure on the last row leaves the flag up: nothing is applied.
-      {"whole file, then a failure", {whole, http + "/none"}, {false, false}, "failure flag"},
+      Row("whole file, then a failure", {whole, http + "/none"}, {false, false}, "failure flag"),
       // A server that does not answer ends the sequence without the flag.
-      {"server down mid-list",
-       {whole, dead + "/gen/10", whole},
-       {true, false, false},
-       "arrived whole"},
-      {"whole file, then a chunked one", {whole, whole + "?chunked=1"}, {true, false}, "whole"},
-      {"record without a source", {"", whole}, {false, false}, "has no source"},
+      Row("server down mid-list", {whole, dead + "/gen/10", whole}, {true, false, false},
+          "arrived whole"),
+      Row("whole file, then a chunked one", {whole, whole + "?chunked=1"}, {true, false}, "whole"),
+      Row("record without a source", {"", whole}, {false, false}, "has no source"),
       // With the publisher's key.
-      {"good signature", {good}, {true}, "its signature verifies", "a.pem", "verified"},
-      {"signature by another key",
-       {wrong},
-       {false},
-       "does not verify under the key",
-       "a.pem",
-       "Firma non valida"},
-      {"signature answers 404",
-       {signedFile + "nosig.bin"},
-       {false},
-       "answers 404",
-       "a.pem",
-       "Firma mancante"},
-      {"key file of garbage", {good}, {false}, "no usable P-256", "noise.pem", "Chiave non valida"},
+      Row("good signature", {good}, {true}, "its signature verifies", "a.pem", "verified"),
+      Row("signature by another key", {wrong}, {false}, "does not verify under the key", "a.pem",
+          "Firma non valida"),
+      Row("signature answers 404", {signedFile + "nosig.bin"}, {false}, "answers 404", "a.pem",
+          "Firma mancante"),
+      Row("key file of garbage", {good}, {false}, "no usable P-256", "noise.pem",
+          "Chiave non valida"),
       // "100%" without a key, refused with one.
-      {"cut at 99.6 %, signed",
-       {good + "?cut=996000&for=file"},
-       {false},
-       "cut short",
-       "a.pem",
-       "File incompleto"},
+      Row("cut at 99.6 %, signed", {good + "?cut=996000&for=file"}, {false}, "cut short", "a.pem",
+          "File incompleto"),
       // A refused row is not applied; the rows around it that verify are.
-      {"good, wrong, good",
-       {good, wrong, good},
-       {true, false, true},
-       "signature verifies",
-       "a.pem",
-       "verified"},
+      Row("good, wrong, good", {good, wrong, good}, {true, false, true}, "signature verifies",
+          "a.pem", "verified"),
       // The flag left by the last row, which cleared it and raised it again.
-      {"good, no signature, wrong",
-       {good, signedFile + "nosig.bin", wrong},
-       {false, false, false},
-       "row 3 leaves the run's failure flag",
-       "a.pem",
-       "verified"},
-      {"file not found, signed",
-       {http + "/none"},
-       {false},
-       "answers 404",
-       "a.pem",
-       "not checked: the file did not arrive"},
+      Row("good, no signature, wrong", {good, signedFile + "nosig.bin", wrong},
+          {false, false, false}, "row 3 leaves the run's failure flag", "a.pem", "verified"),
+      Row("file not found, signed", {http + "/none"}, {false}, "answers 404", "a.pem",
+          "not checked: the file did not arrive"),
       // The key file refuses even what the server does not have.
-      {"file not found, key of garbage",
-       {http + "/none"},
-       {false},
-       "answers 404",
-       "noise.pem",
-       "Chiave non valida"},
+      Row("file not found, key of garbage", {http + "/none"}, {false}, "answers 404", "noise.pem",
+          "Chiave non valida"),
   };
   // Applied when the agent reads the body to its end.
   for (const ServerBehaviour& b : ServerBehaviours())
-    rows.push_back({b.name, {b.url}, {b.ending == Read}, b.probeSays});
+    rows.push_back(Row(b.name, {b.url}, {b.ending == Read}, b.probeSays));
 
   // One control each, for the whole table, as the agent has one for its life.
   Short<listcheck::ProbeInet> probeInet;
