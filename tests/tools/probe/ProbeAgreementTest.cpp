@@ -1,9 +1,11 @@
 // "ovlu-list --probe" against the agent itself. For each server behaviour of
-// the test server, the probe tries a list, then the agent downloads the same
-// list from the same server (DownloadAllFiles on the headless window and the
-// test machine) and applies it (StartAzioneSuFile): the row texts and the
-// rows put in place must be the ones the probe predicted. Then the program
-// as a list author runs it: its output and its exit statuses.
+// the transfer contract (ServerBehaviours.h) as a list of one record, and for
+// lists of several records and signed files, the probe tries the list, then
+// the agent downloads the same list from the same server (DownloadAllFiles on
+// the headless window and the test machine) and applies it
+// (StartAzioneSuFile): the row texts and the rows put in place must be the
+// ones the probe predicted. Then the program as a list author runs it: its
+// output and its exit statuses.
 //
 // Needs the test server (CTest's fixture). The request time-out is cut from
 // 40 to kTimeout seconds on both sides, so that the stalled servers end soon.
