@@ -1,13 +1,13 @@
 // The transfer control of this platform (libcurl on Linux, WinINet under
 // Wine) under the agent's download sequence, against the test server's
-// faults: for each one the states raised, the cancel flag, the received
-// file and the row's percentage, and how long the run took. The same table
-// runs on both platforms.
+// faults (the table of ServerBehaviours.h): for each one the states raised,
+// the cancel flag, the received file and the row's percentage, and how long
+// the run took. The same table runs on both platforms.
 //
 // Run with the test server (CTest's fixture, or ovlu_testserver.py --tls DIR
 // --run ... under Wine), which gives its URLs. The request time-out is
 // cut from 40 to kTimeout seconds, so that the stalled servers end soon.
-#include "InetRig.h"
+#include "ServerBehaviours.h"
 // (first: it brings the Windows headers)
 #ifdef _WIN32
 #include <wincrypt.h>
@@ -16,42 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
-#include <optional>
 #include <thread>
 
 #include "tests/support/TestSupport.h"
 
 namespace ovlu::test {
 namespace {
-
-#ifdef _WIN32
-// WinINet stops reading a body at its Content-Length.
-constexpr bool kBytesBeyondLength = false;
-// WinINet reports the connection before the TLS handshake, libcurl after it.
-const std::vector<std::int16_t> kTlsRefused = {1, 2, 3, 4, 5, 9, 10};
-#else
-constexpr bool kBytesBeyondLength = true;
-const std::vector<std::int16_t> kTlsRefused = {1, 2, 3};
-#endif
-
-// How each platform's own reason reads in the log, for a refused connection
-// and a certificate nobody vouches for.
-#ifdef _WIN32
-constexpr char kRefusedWords[] = "WinINet error 12029";
-constexpr char kUntrustedWords[] = "WinINet error";
-#else
-constexpr char kRefusedWords[] = "Couldn't connect";
-constexpr char kUntrustedWords[] = "certificate";
-#endif
-
-using States = std::vector<std::int16_t>;
-
-States Join(std::initializer_list<States> parts) {
-  States out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 // Makes the system trust the test server's certificate authority, as a
 // customer's system trusts the authority of a real server.
@@ -76,32 +46,11 @@ class InetContract : public testing::Test {
   const std::string http = support::ServerValue("OVLU_TEST_HTTP");
 };
 
-enum Ending {
-  Read,     // read to its end: the cancel flag cleared
-  Broken,   // cut after some chunks: the flag set, the bytes written kept
-  Unread,   // the first chunk was never taken (no usable length): flag as it was, no file
-  Failed,   // ended with 11: the flag set
-  Stopped,  // the probe failed: the sequence stopped, the flag as it was
-};
-
-const States kExchange = {icResolvingHost, icHostResolved, icConnecting,        icConnected,
-                          icRequesting,    icRequestSent,  icReceivingResponse, icResponseReceived};
-const States kClose = {icDisconnecting, icDisconnected};
-const States kHop = Join({kExchange, kClose});
-const States kRead = Join({kHop, kExchange, {icResponseCompleted}, kClose});
-const States kUnread = Join({kHop, kExchange, {icResponseCompleted}});
-// The body broke after the completion began: 11 once its handler returned.
-const States kBroken = Join({kRead, {icError}});
-const States kRefusedAnswer = Join({kHop, kHop, {icError}});
-const States kNoAnswer = Join({kHop, {1, 2, 3, 4, 5, 6}, kClose, {icError}});
-
 TEST_F(InetContract, EveryServerBehaviourEndsAsDefined) {
-  const std::string https = support::ServerValue("OVLU_TEST_HTTPS");
-  const std::string untrusted = support::ServerValue("OVLU_TEST_HTTPS_UNTRUSTED");
-  ASSERT_FALSE(https.empty() || untrusted.empty()) << "needs the test server with --tls";
+  ASSERT_FALSE(support::ServerValue("OVLU_TEST_HTTPS").empty() ||
+               support::ServerValue("OVLU_TEST_HTTPS_UNTRUSTED").empty())
+      << "needs the test server with --tls";
   TrustTestAuthority(support::ServerValue("OVLU_TEST_CA"));
-  const std::string dead = "http://127.0.0.1:9";  // the discard port: nobody listens
-  const std::string rootRedirects = "http://localhost:" + http.substr(http.rfind(':') + 1);
   const std::string file = support::Pattern(10000);
 
   // By ending: the cancel flag after the run (set before it only for Read, to
@@ -117,89 +66,10 @@ TEST_F(InetContract, EveryServerBehaviourEndsAsDefined) {
       {vbFalse, kNoFile, "0%", done},
       {vbTrue, kNoFile, "0%", " Si sono verificati degli errori durante la ricezione dei dati."},
       {vbFalse, kNoFile, "Server non disponibile.", ""}};
-  struct Row {
-    const char* name;
-    std::string url;
-    States states;  // every state raised, probe included, in order
-    Ending ending;
-    double atLeast = 0, atMost = 1.5;  // seconds the run took
-    std::optional<std::string> file = std::nullopt;
-    double idleBefore = 0;  // the agent sat idle this long before the run
-  } rows[] = {
-      {"whole file", http + "/gen/10000", kRead, Read},
-      {"nothing listening", dead + "/gen/10", {1, 2, 3}, Stopped, 0, 5},
-      {"not found", http + "/none", kRefusedAnswer, Failed},
-      {"server error", http + "/gen/10?status=500", kRefusedAnswer, Failed},
-      {"redirect to the file", http + "/redirect?to=/gen/10000", Join({kHop, kRead}), Read},
-      // The request and five redirects, then no more.
-      {"redirect loop", http + "/loop", Join({kHop, kHop, kHop, kHop, kHop, kHop, kHop, {11}}),
-       Failed, 0, 2},
-      // The probe counts the redirect as an answer and follows nothing.
-      {"server root redirects", rootRedirects + "/gen/10000", kRead, Read, 0, 2},
-      {"no Content-Length", http + "/gen/10000?nolength=1", kUnread, Unread},
-      {"chunked", http + "/gen/10000?chunked=1", kUnread, Unread},
-      {"length not a number", http + "/gen/10000?length=abc", kUnread, Unread},
-      {"length beyond 2^31", http + "/gen/10000?length=2147483648", kUnread, Unread},
-      // "+10000" is a length to the reader, so the control ends the body
-      // there too, although the server keeps the connection open.
-      {"length with a plus sign", http + "/gen/10000?length=%2B10000&keepopen=1", kRead, Read, 0,
-       2},
-      // A bar cannot have a maximum of 0: the reader stops before the file.
-      {"empty file", http + "/gen/0", kUnread, Unread},
-      // Three chunks written: 3072 of 10000 on the bar.
-      {"cut short", http + "/gen/10000?cut=3000", kBroken, Broken},
-      {"reset mid-body", http + "/gen/10000?reset=3000", kBroken, Broken},
-      {"reset after the whole body", http + "/gen/10000?reset=10000", kRead, Read},
-      {"kept open after the whole body", http + "/gen/10000?keepopen=1", kRead, Read, 0, 2},
-      {"body longer than its length", http + "/gen/10000?extra=3", kRead, Read, 0, 1.5,
-       kBytesBeyondLength ? file + "\x03\x0a\x11" : file},
-      {"stall before the headers", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kTimeout,
-       kTimeout + 1.5},
-      {"stall mid-body", http + "/gen/10000?stallafter=3000", kBroken, Broken, kTimeout,
-       kTimeout + 1.5},
-      // Longer than the time-out in all, never silent for as long.
-      {"slow but steady", http + "/gen/4096?rate=1024", kRead, Read, 3.5, 6,
-       support::Pattern(4096)},
-      {"HTTPS, trusted, no close notice", https + "/gen/10000", kRead, Read, 0, 2},
-      {"HTTPS, untrusted", untrusted + "/gen/10000", kTlsRefused, Stopped, 0, 2},
-      // The idle time does not count against the next request.
-      {"retry after idle", http + "/gen/10000?stall=accept", kNoAnswer, Failed, kTimeout,
-       kTimeout + 1.5, std::nullopt, kTimeout + 1.0},
-  };
-
-  // What the run log must name for each row: the cause of its end, in
-  // words a support person can read (parts of its lines, not their wording).
-  const std::string untrustedPort = untrusted.substr(untrusted.rfind(':') + 1);
-  const std::map<std::string, std::vector<std::string>> causes = {
-      {"whole file", {"HTTP/1.1 200", "10000 bytes of 10000", "whole", "reads \"100%\""}},
-      {"nothing listening", {"probe http://127.0.0.1:9", kRefusedWords}},
-      {"not found", {"404", "HTTP status 404", "will not be applied"}},
-      {"server error", {"500", "HTTP status 500"}},
-      {"redirect to the file", {"302", "Location: /gen/10000", "whole"}},
-      {"redirect loop", {"Location: /loop", "too many redirects"}},
-      {"server root redirects", {"Location: /", "whole"}},
-      {"no Content-Length", {"no Content-Length", "a.dat.remove: not written: error 13"}},
-      {"chunked", {"no Content-Length", "not written: error 13"}},
-      {"length not a number", {"Content-Length: abc"}},
-      {"length beyond 2^31", {"Content-Length: 2147483648"}},
-      {"length with a plus sign", {"Content-Length: +10000", "whole"}},
-      {"empty file", {"Content-Length: 0", "reads \"0%\""}},
-      {"cut short", {"3000 bytes of 10000", "broken", "reads \"31%\""}},
-      {"reset mid-body", {"3000 bytes of 10000", "broken"}},
-      {"reset after the whole body", {"10000 bytes of 10000", "whole"}},
-      {"kept open after the whole body", {"10000 bytes of 10000", "whole"}},
-      {"body longer than its length", {"of 10000", "whole"}},
-      {"stall before the headers", {"no data for 2 s"}},
-      {"stall mid-body", {"3000 bytes of 10000", "broken: no data for 2 s"}},
-      {"slow but steady", {"4096 bytes of 4096", "whole"}},
-      {"HTTPS, trusted, no close notice", {"https://", "whole"}},
-      {"HTTPS, untrusted", {untrustedPort, kUntrustedWords}},
-      {"retry after idle", {"no data for 2 s"}},
-  };
 
   // One control for the whole table, as the agent has one for its life.
   ShortInet inet;
-  for (const Row& r : rows) {
+  for (const ServerBehaviour& r : ServerBehaviours()) {
     SCOPED_TRACE(r.name);
     AgentRun<> run(inet, r.url);
     States states;
@@ -238,8 +108,7 @@ TEST_F(InetContract, EveryServerBehaviourEndsAsDefined) {
       EXPECT_EQ(run.window.Caption(Control::LblMesg), message);
     }
     const std::string log = run.Logged();
-    ASSERT_TRUE(causes.count(r.name)) << "no cause listed for " << r.name;
-    for (const std::string& needle : causes.at(r.name))
+    for (const std::string& needle : r.causes)
       EXPECT_NE(log.find(needle), std::string::npos) << "\"" << needle << "\" not in\n" << log;
     EXPECT_GE(took, r.atLeast);
     EXPECT_LE(took, r.atMost);
