@@ -70,3 +70,36 @@ start_run() {
   wait_for dialog "text=Avviare l'aggiornamento di OrVento\?" 10 >/dev/null
   xdotool key Return
 }
+
+# Ends the agent with "Chiudi".
+close_agent() {
+  click_control 110
+  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "the agent did not end after Chiudi"
+  agent_pid=""
+}
+
+has() { printf '%s\n' "$1" | grep -qE "$2" || fail "$3: $1"; }
+
+expect_file() {  # path, expected content file or text
+  [ -f "$1" ] || fail "missing $1"
+  if [ -f "$2" ]; then cmp -s "$1" "$2" || fail "$1 differs from $2"
+  else [ "$(cat "$1")" = "$2" ] || fail "$1 holds '$(cat "$1")', not '$2'"; fi
+}
+
+list_line() {  # action, file name (with its query), destination tag
+  printf '<v-%s><s-%s/file/%s><%s>\r\n' "$1" "$base" "$2" "$3"
+}
+
+# The release both end-to-end runs serve, in $work/served, and the older
+# editions they replace on the agent's machine (after e2e_machine).
+e2e_release() {
+  mkdir -p "$work/served"
+  head -c 300000 /dev/urandom >"$work/served/Tabelle.dat"
+  head -c 400000 /dev/urandom >"$work/served/Grande.bin"
+  printf 'readme, new edition\r\n' >"$work/served/readme.txt"
+}
+e2e_old_editions() {
+  printf 'readme, old edition\r\n' >"$app_dir/readme.txt"
+  printf 'table, old edition' >"$data_dir/Tabelle.dat"
+  printf 'stale backup' >"$data_dir/Tabelle.dat.old"
+}

@@ -38,10 +38,7 @@ trap cleanup EXIT
 . "$(dirname "$0")/e2e-lib.sh"
 
 # ---------------------------------------------------------------- server
-mkdir -p "$work/served"
-head -c 300000 /dev/urandom >"$work/served/Tabelle.dat"
-head -c 400000 /dev/urandom >"$work/served/Grande.bin"
-printf 'readme, new edition\r\n' >"$work/served/readme.txt"
+e2e_release
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/publisher.key" 2>/dev/null
 openssl ec -in "$work/publisher.key" -pubout -out "$work/PublisherKey.pem" 2>/dev/null
 for f in Tabelle.dat Grande.bin readme.txt; do
@@ -51,27 +48,7 @@ e2e_start_server "$work/served" --log "$work/requests.log"
 
 # ---------------------------------------------------------------- the agent's world
 e2e_machine "ovlusigned$$"
-printf 'readme, old edition\r\n' >"$app_dir/readme.txt"
-printf 'table, old edition' >"$data_dir/Tabelle.dat"
-printf 'stale backup' >"$data_dir/Tabelle.dat.old"
-
-close_agent() {
-  click_control 110
-  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "the agent did not end after Chiudi"
-  agent_pid=""
-}
-
-has() { printf '%s\n' "$1" | grep -qE "$2" || fail "$3: $1"; }
-
-expect_file() {  # path, expected content file or text
-  [ -f "$1" ] || fail "missing $1"
-  if [ -f "$2" ]; then cmp -s "$1" "$2" || fail "$1 differs from $2"
-  else [ "$(cat "$1")" = "$2" ] || fail "$1 holds '$(cat "$1")', not '$2'"; fi
-}
-
-list_line() {  # action, file name (with its query), destination tag
-  printf '<v-%s><s-%s/file/%s><%s>\r\n' "$1" "$base" "$2" "$3"
-}
+e2e_old_editions
 
 # ---------------------------------------------------------------- run 1: signed and whole
 cp "$work/PublisherKey.pem" "$app_dir/PublisherKey.pem"
