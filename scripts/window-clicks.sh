@@ -21,3 +21,24 @@ ovlu_start_run() {
 ovlu_click_chiudi() {
   xdotool mousemove --window "$win" 473 354 click 1
 }
+
+# Starts the agent from the product folder of a machine laid out under
+# root (public/Documents, windows, the lock); its process id goes to
+# agent_pid.
+ovlu_start_agent() {
+  (
+    cd "$product"
+    export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+    exec ./OVLiveUpdate
+  ) &
+  agent_pid=$!
+}
+
+# Chiudi, and the agent must end cleanly.
+ovlu_close_agent() {
+  ovlu_click_chiudi
+  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "Chiudi did not end the agent"
+  wait "$agent_pid" || fail "the agent ended with status $?"
+  agent_pid=""
+}

@@ -39,24 +39,9 @@ head -c 120000 /dev/urandom >"$www/Listino.dat"
 printf '<v-R><s-%s/OrVento.exe?rate=400000><APPPATH-\\OrVento.exe>\r\n<v-><s-%s/Listino.dat><%s\\Listino.dat>\r\n' \
   "$url" "$url" "$root/Dati" >"$data/Updates.upd"
 
-start_agent() {
-  (
-    cd "$product"
-    export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
-    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-    exec ./OVLiveUpdate
-  ) &
-  agent_pid=$!
-}
-close_agent() {
-  ovlu_click_chiudi
-  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "Chiudi did not end the agent"
-  wait "$agent_pid" || fail "the agent ended with status $?"
-  agent_pid=""
-}
 
 . "$here/../../../scripts/window-clicks.sh"
-start_agent
+ovlu_start_agent
 ovlu_start_run
 
 for _ in $(seq 600); do
@@ -71,12 +56,12 @@ cmp -s "$www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not up
 cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
 [ "$(cat "$root/Dati/Listino.dat.old")" = "vecchio listino" ] || fail "no .old copy of Listino.dat"
 
-close_agent
+ovlu_close_agent
 
 head -c 50000 /dev/urandom >"$www/Nuovo.dat"
 printf '<v-><s-%s/Nuovo.dat><%s\\Nuovo.dat>\r\n<v-><s-%s/Manca.dat><%s\\Listino.dat>\r\n' \
   "$url" "$root/Dati" "$url" "$root/Dati" >"$data/Updates.upd"
-start_agent
+ovlu_start_agent
 ovlu_start_run
 for _ in $(seq 300); do
   cmp -s "$www/Nuovo.dat" "$root/Dati/Nuovo.dat.remove" && break
@@ -88,14 +73,14 @@ sleep 1  # the outcome follows the last request
 [ -e "$data/Updates.upd" ] || fail "a failed run deleted the list"
 [ ! -e "$root/Dati/Nuovo.dat" ] || fail "a failed run put files in place"
 cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "a failed file replaced Listino.dat"
-close_agent
+ovlu_close_agent
 
 log="$root/avvia.log"
 printf '#!/bin/sh\necho "ran in $(pwd)" > '"'"'%s'"'"'\n' "$log" >"$www/Avvia.sh"
 printf 'Novit\340\r\n' >"$www/Leggimi.txt"
 printf '<v-E><s-%s/Avvia.sh><APPPATH-\\Avvia.sh>\r\n<v-><s-%s/Leggimi.txt><APPPATH-\\Leggimi.txt>\r\n' \
   "$url" "$url" >"$data/Updates.upd"
-start_agent
+ovlu_start_agent
 ovlu_start_run
 timeout 60 tail --pid="$agent_pid" -f /dev/null || fail "the agent did not end after the run"
 wait "$agent_pid" || fail "the agent that started a program ended with status $?"

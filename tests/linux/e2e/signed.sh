@@ -47,21 +47,6 @@ list() {
 # The requests for this test's signatures so far.
 sig_requests() { grep -c "^GET /file/$name/.*\.sig" "$requests" || true; }
 
-start_agent() {
-  (
-    cd "$product"
-    export PUBLIC="$root/public" windir="$root/windows" OVLU_INSTANCE_LOCK="$root/lock"
-    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-    exec ./OVLiveUpdate
-  ) &
-  agent_pid=$!
-}
-close_agent() {
-  ovlu_click_chiudi
-  timeout 10 tail --pid="$agent_pid" -f /dev/null || fail "Chiudi did not end the agent"
-  wait "$agent_pid" || fail "the agent ended with status $?"
-  agent_pid=""
-}
 wait_for_list_gone() {
   for _ in $(seq 600); do
     [ -e "$data/Updates.upd" ] || return 0
@@ -75,7 +60,7 @@ wait_for_list_gone() {
 
 # 1. Signed and whole: everything is applied.
 list
-start_agent
+ovlu_start_agent
 ovlu_start_run
 wait_for_list_gone
 cmp -s "$www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not updated"
@@ -83,7 +68,7 @@ cmp -s "$www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not up
 cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated"
 [ "$(cat "$root/Dati/Listino.dat.old")" = "vecchio listino" ] || fail "no .old copy of Listino.dat"
 [ "$(sig_requests)" = 2 ] || fail "expected a .sig request per file, saw $(sig_requests)"
-close_agent
+ovlu_close_agent
 
 # 2. The server hands out other bytes than were signed for the last file.
 before_exe=$(sha256sum <"$product/OrVento.exe")
@@ -91,7 +76,7 @@ before_dat=$(sha256sum <"$root/Dati/Listino.dat")
 cp "$www/Listino.dat" "$root/Listino.signed"
 head -c 120000 /dev/urandom >"$www/Listino.dat"
 list
-start_agent
+ovlu_start_agent
 ovlu_start_run
 for _ in $(seq 300); do
   [ "$(sig_requests)" = 4 ] && break
@@ -104,7 +89,7 @@ sleep 1  # the verdict and the outcome follow the last request
 [ "$(sha256sum <"$product/OrVento.exe")" = "$before_exe" ] || fail "OrVento.exe changed"
 [ "$(sha256sum <"$root/Dati/Listino.dat")" = "$before_dat" ] || fail "Listino.dat changed"
 [ ! -e "$root/Dati/Listino.dat.remove" ] || fail "the refused file was kept"
-close_agent
+ovlu_close_agent
 
 # 3. No key file: the same list runs unsigned and asks for no signature.
 rm "$product/PublisherKey.pem"
@@ -112,11 +97,11 @@ cp "$root/Listino.signed" "$www/Listino.dat"
 printf 'OrVento 7.0\n' >"$product/OrVento.exe"
 rm -f "$product/OrVento.exe.old"
 list
-start_agent
+ovlu_start_agent
 ovlu_start_run
 wait_for_list_gone
 cmp -s "$www/OrVento.exe" "$product/OrVento.exe" || fail "OrVento.exe was not updated unsigned"
 cmp -s "$www/Listino.dat" "$root/Dati/Listino.dat" || fail "Listino.dat was not updated unsigned"
 [ "$(sig_requests)" = 4 ] || fail "a run without a key asked for a signature"
-close_agent
+ovlu_close_agent
 echo "signed: passed"
