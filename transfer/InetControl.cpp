@@ -19,13 +19,6 @@ constexpr int kWaitMs = 5;
 constexpr std::size_t kLowWater = InetControl::kBufferSize / 2;
 static_assert(InetControl::kBlock <= InetControl::kBufferSize - kLowWater);
 
-std::string Trim(const std::string& s) {
-  const char* blanks = " \t\r\n";
-  const std::size_t b = s.find_first_not_of(blanks);
-  if (b == std::string::npos) return std::string();
-  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
-}
-
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return (x | 0x20) == (y | 0x20);
@@ -42,8 +35,8 @@ std::string HeaderValue(const std::string& block, const std::string& name, bool*
     if (end == std::string::npos) end = block.size();
     const std::string line = block.substr(start, end - start);
     const std::size_t colon = line.find(':');
-    if (colon != std::string::npos && SameName(Trim(line.substr(0, colon)), name)) {
-      value = Trim(line.substr(colon + 1));
+    if (colon != std::string::npos && SameName(TrimBlanks(line.substr(0, colon)), name)) {
+      value = TrimBlanks(line.substr(colon + 1));
       any = true;
     }
     start = end + 1;
@@ -92,7 +85,7 @@ void InetControl::Begin(const std::string& url, bool probe) {
   const std::string wire = WireUrl(url);
   if (wire.empty()) {
     Log().Add(probe ? "probe" : "get", url + ": refused, not an http or https URL the agent takes");
-    throw VbError(errTransfer, "URL is malformed: " + url);
+    throw VbError(errTransfer, UrlRefusal(url));
   }
   requestStart_ = Clock::now();
   Log().Add(probe ? "probe" : "get", wire);
@@ -113,7 +106,7 @@ void InetControl::StartHop(const std::string& url) {
   // Nothing before the request counts against it.
   lastActivity_ = Clock::now();
   nextStep_ = Clock::time_point{};
-  Open(Request{url, kUserAgent, true});
+  Open(Request{url, kUserAgent});
   hopOpen_ = true;
 }
 
@@ -147,30 +140,27 @@ void InetControl::OnHeaders(int status, const std::string& headerBlock) {
   }
   status_ = status;
   headers_ = headerBlock;
-  {
-    const std::string first = headerBlock.substr(0, headerBlock.find_first_of("\r\n"));
-    bool hasLocation = false;
-    const std::string to = HeaderValue(headerBlock, "Location", &hasLocation);
-    bool hasLength = false;
-    const std::string length = HeaderValue(headerBlock, "Content-Length", &hasLength);
-    Log().Add("hop", url_ + ": " + (first.empty() ? "status " + std::to_string(status) : first) +
-                         (hasLocation ? ", Location: " + to : "") +
-                         (hasLength ? ", Content-Length: " + length : ", no Content-Length"));
-  }
+  const std::string first = headerBlock.substr(0, headerBlock.find_first_of("\r\n"));
+  bool hasLocation = false;
+  const std::string location = HeaderValue(headerBlock, "Location", &hasLocation);
+  bool hasLength = false;
+  const std::string length = HeaderValue(headerBlock, "Content-Length", &hasLength);
+  Log().Add("hop", url_ + ": " + (first.empty() ? "status " + std::to_string(status) : first) +
+                       (hasLocation ? ", Location: " + location : "") +
+                       (hasLength ? ", Content-Length: " + length : ", no Content-Length"));
   if (probe_) {
     next_ = Next::Answered;
     return;
   }
   if (status >= 200 && status <= 299) {
-    length_ = LengthOf(HeaderValue(headerBlock, "Content-Length"));
+    length_ = LengthOf(length);
     stage_ = Stage::Body;
     lastBody_ = Clock::now();
     reading_ = true;
     Raise(icResponseCompleted, true);
     return;
   }
-  bool hasLocation = false;
-  location_ = HeaderValue(headerBlock, "Location", &hasLocation);
+  location_ = location;
   const bool redirect =
       status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
   next_ = redirect && hasLocation ? Next::Follow : Next::Fail;
@@ -466,7 +456,7 @@ bool InetControl::StillExecuting() {
 
 std::string InetControl::GetHeader(const std::string& name) {
   if (!reading_) return std::string();
-  if (name.empty()) return Trim(headers_);
+  if (name.empty()) return TrimBlanks(headers_);
   return HeaderValue(headers_, name);
 }
 

@@ -55,6 +55,7 @@
 #include <string>
 #include <vector>
 
+#include "ovlu_version.h"
 #include "platform/Host.h"
 #include "transfer/ByteRing.h"
 #include "transfer/Inet.h"
@@ -104,18 +105,17 @@ class InetControl : public Inet {
   int ResponseCode() const { return status_; }
 
  protected:
-  // What every request (probe, GET, redirect hop) asks of the platform.
+  // What every request (probe, GET, redirect hop) asks of the platform. It
+  // runs on a connection made for it and closed after it: never one kept
+  // from an earlier request, never kept for a later one, whatever the
+  // server says. Each request then goes through every state from the name
+  // lookup to the disconnection, and a connection the server closed
+  // meanwhile is never written to.
   struct Request {
     std::string url;        // in its wire form (transfer/Url.h)
     std::string userAgent;  // kUserAgent
-    // A connection made for this request and closed after it: never one
-    // kept from an earlier request, never kept for a later one, whatever
-    // the server says. Always asked for: each request then goes through
-    // every state from the name lookup to the disconnection, and a
-    // connection the server closed meanwhile is never written to.
-    bool ownConnection = true;
   };
-  static constexpr const char* kUserAgent = "OVLiveUpdate/7.00";
+  static constexpr const char* kUserAgent = "OVLiveUpdate/" OVLU_VERSION_SHORT;
 
   // Starts a GET as asked; throws VbError when it cannot.
   virtual void Open(const Request& request) = 0;

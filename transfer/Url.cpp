@@ -8,13 +8,6 @@ namespace {
 
 bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
-std::string Trim(const std::string& s) {
-  const char* blanks = " \t\r\n";
-  const std::size_t b = s.find_first_not_of(blanks);
-  if (b == std::string::npos) return std::string();
-  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
-}
-
 std::string DropFragment(const std::string& s) { return s.substr(0, s.find('#')); }
 
 // The scheme of an absolute reference, lower case; "" when it has none.
@@ -139,13 +132,13 @@ bool Split(const std::string& url, Parts* p) {
 
 std::string WireUrl(const std::string& url) {
   Parts p;
-  if (!Split(Trim(url), &p)) return {};
+  if (!Split(TrimBlanks(url), &p)) return {};
   const std::string path = RemoveDots(p.path);
   return p.scheme + "://" + p.authority + Encode(path) + Encode(p.query);
 }
 
 std::string ResolveUrl(const std::string& base, const std::string& location) {
-  const std::string ref = DropFragment(Trim(location));
+  const std::string ref = DropFragment(TrimBlanks(location));
   if (!SchemeOf(ref).empty()) return WireUrl(ref);
   Parts b;
   if (!Split(base, &b)) return {};
@@ -158,6 +151,17 @@ std::string ResolveUrl(const std::string& base, const std::string& location) {
   const std::size_t slash = b.path.rfind('/');
   const std::string folder = slash == std::string::npos ? "/" : b.path.substr(0, slash + 1);
   return WireUrl(root + folder + ref);
+}
+
+std::string UrlRefusal(const std::string& url) {
+  return WireUrl(url).empty() ? "URL is malformed: " + url : std::string();
+}
+
+std::string TrimBlanks(const std::string& s) {
+  const char* blanks = " \t\r\n";
+  const std::size_t b = s.find_first_not_of(blanks);
+  if (b == std::string::npos) return std::string();
+  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
 }  // namespace ovlu

@@ -26,4 +26,10 @@ std::string WireUrl(const std::string& url);
 // on the wire as WireUrl does. "" when the result is refused.
 std::string ResolveUrl(const std::string& base, const std::string& location);
 
+// Why the transfer refuses a URL, "" when it takes it.
+std::string UrlRefusal(const std::string& url);
+
+// The text without the blanks, tabs and line ends around it.
+std::string TrimBlanks(const std::string& s);
+
 }  // namespace ovlu

@@ -153,13 +153,9 @@ void WinInetTransfer::Open(const Request& request) {
   // What earlier requests left in the queue: their handles are closed now.
   Notice n;
   while (Pop(&n)) CloseAbandoned(n);
-  std::string headers = "User-Agent: " + request.userAgent + "\r\n";
-  ownConnection_ = request.ownConnection;
-  if (ownConnection_) {
-    // The server is told, and WinINet is left nothing it could reuse.
-    headers += "Connection: close\r\n";
-    DropPooledConnections();
-  }
+  // The server is told to close, and WinINet is left nothing it could reuse.
+  const std::string headers = "User-Agent: " + request.userAgent + "\r\nConnection: close\r\n";
+  DropPooledConnections();
   id_ = NextId();
   opening_ = true;
   HINTERNET h = ::InternetOpenUrlA(session_, request.url.c_str(), headers.c_str(),
@@ -185,7 +181,7 @@ void WinInetTransfer::Close() {
   if (request_ != nullptr) {
     ::InternetCloseHandle(request_);
     // A connection closing with its request may just have gone to the pool.
-    if (ownConnection_) DropPooledConnections();
+    DropPooledConnections();
   }
   request_ = nullptr;
 }

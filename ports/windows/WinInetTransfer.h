@@ -56,11 +56,10 @@ class WinInetTransfer : public InetControl {
 
   HINTERNET session_ = nullptr;
   HINTERNET request_ = nullptr;
-  std::uintptr_t id_ = 0;      // context of the request now open; 0 for none
-  bool opening_ = false;       // waiting for the answer's headers
-  bool ownConnection_ = true;  // the request may reuse no connection
-  bool waiting_ = false;       // a wait for body bytes goes on in the background
-  INTERNET_BUFFERSA read_{};   // the read that may go on in the background
+  std::uintptr_t id_ = 0;     // context of the request now open; 0 for none
+  bool opening_ = false;      // waiting for the answer's headers
+  bool waiting_ = false;      // a wait for body bytes goes on in the background
+  INTERNET_BUFFERSA read_{};  // the read that may go on in the background
   std::vector<unsigned char> block_ = std::vector<unsigned char>(kBlock);
 };
 

@@ -118,15 +118,13 @@ void CurlInet::Open(const Request& request) {
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  if (request.ownConnection) {
-    // A new connection, closed after this transfer, the name looked up
-    // afresh; the server is told so too.
-    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-    headers_ = curl_slist_append(nullptr, "Connection: close");
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
-  }
+  // A new connection, closed after this transfer, the name looked up
+  // afresh; the server is told so too.
+  curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+  headers_ = curl_slist_append(nullptr, "Connection: close");
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
   // The body is what arrives until the connection ends (or the last
   // chunk), also past a Content-Length that says less; where it ends is
   // InetControl's decision.
