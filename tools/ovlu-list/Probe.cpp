@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "ports/headless/HeadlessWindow.h"
+#include "shell/EventDispatch.h"
 #include "shell/Globals.h"
 #include "shell/MainForm.h"
 #include "shell/Vb.h"
@@ -94,7 +95,7 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 // take it at all.
 bool AgentLength(const std::string& header, long long* length) {
   try {
-    *length = TextToLong(header);
+    *length = ContentLengthOf(header);
     return true;
   } catch (const VbError&) {
     return false;
@@ -225,17 +226,6 @@ void ProbeInet::Execute(const std::string& url, const std::string& operation) {
   if (onStart) onStart(false, "");
 }
 
-std::string TransferRefusal(InetControl& inet, const std::string& url) {
-  // The request is dropped before the network is ever moved on.
-  try {
-    inet.Execute(url, "GET");
-  } catch (const VbError& e) {
-    return e.what();
-  }
-  inet.Cancel();
-  return std::string();
-}
-
 std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sys,
                                    const std::string& keyPath) {
   const Host saved = TheHost();
@@ -326,13 +316,12 @@ std::vector<RecordProbe> ProbeList(ProbeInet& inet, FileSystem& real, System& sy
       if (agent) agent(s);
       if (r && s == icResponseCompleted) r->readWhole = r->fileOpened && !G().CancelRequested;
     };
-    window.onPump = [&] { inet.Poll(); };
-    inet.SetPump([&] { window.DoEvents(); });
+    ConnectPump(window, inet);
 
     form.DownloadAllFiles();
     finish();
 
-    inet.SetPump(nullptr);
+    DisconnectPump(window, inet);
     inet.StateChanged = nullptr;
     inet.onStart = nullptr;
 

@@ -28,10 +28,6 @@ class ProbeInet : public CurlInet {
   std::function<void(bool probe, const std::string& failure)> onStart;
 };
 
-// What the transfer says to a request for url, without sending anything:
-// "" when it would start it, else why not.
-std::string TransferRefusal(InetControl& inet, const std::string& url);
-
 // How one record fared.
 struct RecordProbe {
   bool reached = false;    // the sequence came to this record

@@ -13,6 +13,7 @@
 #include "shell/Vb.h"
 #include "tools/ovlu-list/ListCheck.h"
 #include "tools/ovlu-list/Probe.h"
+#include "transfer/Url.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
   namespace lc = ovlu::listcheck;
   lc::ProbeInet inet;
   lc::CheckedList list =
-      lc::CheckList(bytes, [&](const std::string& url) { return lc::TransferRefusal(inet, url); });
+      lc::CheckList(bytes, [](const std::string& url) { return ovlu::UrlRefusal(url); });
   for (const lc::Warning& w : list.warnings)
     std::fprintf(stderr, "%s\n", lc::FormatWarning(shown, w).c_str());
 
