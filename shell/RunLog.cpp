@@ -52,7 +52,8 @@ void RunLog::Flush() {
   if (path_.empty() || TheHost().fs == nullptr) return;
   FileSystem& fs = Fs();
   try {
-    if (fs.FileExistsAnyAttributes(path_) && fs.FileLength(path_) > kLimit) {
+    // No log yet throws here, and a new one starts below.
+    if (fs.FileLength(path_) > kLimit) {
       const std::string old = path_ + ".old";
       if (fs.FileExistsAnyAttributes(old)) fs.Delete(old);
       fs.Rename(path_, old);

@@ -168,17 +168,27 @@ std::vector<unsigned char> Win32FileSystem::ReadAll(const std::string& path) {
   return data;
 }
 
-std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryWrite(const std::string& path,
-                                                             bool truncate) {
-  // Windows refuses to write a read-only file whoever asks; Wine lets its
-  // root user through, so the attribute is read first.
+namespace {
+
+// Opens a file for writing with the access asked (creating it when absent).
+// Windows refuses to write a read-only file whoever asks; Wine lets its
+// root user through, so the attribute is read first.
+HANDLE OpenForWrite(const std::string& path, DWORD access) {
   const DWORD a = ::GetFileAttributesA(path.c_str());
   if (a != INVALID_FILE_ATTRIBUTES &&
       (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY)
     throw VbError(errPathFileAccess, "read-only file: " + path);
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError("cannot open " + path);
+  return h;
+}
+
+}  // namespace
+
+std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryWrite(const std::string& path,
+                                                             bool truncate) {
+  HANDLE h = OpenForWrite(path, GENERIC_WRITE);
   if (truncate && !::SetEndOfFile(h)) {
     const DWORD code = ::GetLastError();
     ::CloseHandle(h);
@@ -188,14 +198,7 @@ std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryWrite(const std::string& 
 }
 
 std::unique_ptr<BinaryFile> Win32FileSystem::OpenAppend(const std::string& path) {
-  const DWORD a = ::GetFileAttributesA(path.c_str());
-  if (a != INVALID_FILE_ATTRIBUTES &&
-      (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY)
-    throw VbError(errPathFileAccess, "read-only file: " + path);
-  HANDLE h = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError("cannot open " + path);
-  return Gathering(h);
+  return Gathering(OpenForWrite(path, FILE_APPEND_DATA));
 }
 
 long long Win32FileSystem::FileLength(const std::string& path) {

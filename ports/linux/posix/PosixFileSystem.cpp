@@ -316,12 +316,14 @@ std::vector<unsigned char> PosixFileSystem::ReadAll(const std::string& path) {
   return data;
 }
 
-std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& path,
-                                                             bool truncate) {
-  const std::string p = ToPosixPath(path);
+namespace {
+
+// Opens a file for writing (creating it when absent) with the extra flags
+// (O_APPEND); a read-only one is refused, as Windows refuses it.
+int OpenForWrite(const std::string& p, int flags) {
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
-    fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC);
+    fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC | flags);
     if (fd >= 0) {
       // An existing file without its owner's write bit is read-only, as
       // the attribute is on Windows, even for root.
@@ -333,11 +335,20 @@ std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& 
       break;
     }
     if (errno != ENOENT) Fail(errno, "cannot open", p);
-    fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | flags, 0666);
     if (fd < 0 && errno != EEXIST) Fail(errno, "cannot create", p);
     // EEXIST: made by someone else meanwhile; open it as an existing file.
   }
   if (fd < 0) Fail(EEXIST, "cannot open", p);
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& path,
+                                                             bool truncate) {
+  const std::string p = ToPosixPath(path);
+  const int fd = OpenForWrite(p, 0);
   if (truncate && ::ftruncate(fd, 0) != 0) {
     const int err = errno;
     ::close(fd);
@@ -347,12 +358,8 @@ std::unique_ptr<BinaryFile> PosixFileSystem::OpenBinaryWrite(const std::string& 
 }
 
 std::unique_ptr<BinaryFile> PosixFileSystem::OpenAppend(const std::string& path) {
-  std::unique_ptr<BinaryFile> file = OpenBinaryWrite(path, false);
-  file.reset();
   const std::string p = ToPosixPath(path);
-  const int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) Fail(errno, "cannot open", p);
-  return Gathering(fd, p);
+  return Gathering(OpenForWrite(p, O_APPEND), p);
 }
 
 long long PosixFileSystem::FileLength(const std::string& path) {
