@@ -486,7 +486,9 @@ void InetControl::Refill() {
 }
 
 bool InetControl::TakeReady(std::size_t want, std::vector<unsigned char>* out) {
-  if (spilled_ > 0) Refill();
+  // The ring takes spilled bytes back a block at a time, or as soon as it
+  // holds less than the reader wants: not a file read for every chunk.
+  if (spilled_ > 0 && (ring_.Size() < want || ring_.Free() >= kBlock)) Refill();
   const bool lengthIn = length_ >= 0 && received_ >= static_cast<unsigned long long>(length_);
   if (ring_.Size() >= want || (!ring_.Empty() && (bodyEnd_ != BodyEnd::None || lengthIn))) {
     out->resize(std::min(want, ring_.Size()));

@@ -139,10 +139,7 @@ void MainForm::SignatureState(std::int16_t state) {
 void MainForm::CheckSignature(const std::string& url) {
   if (!signing_.On()) return;
   BodyCheck* body = signing_.LastBody();
-  Signing::Verdict verdict = Signing::Verdict::KeyUnusable;
-  if (!signing_.KeysUsable()) {
-    verdict = Signing::Verdict::KeyUnusable;
-  } else if (!body) {
+  if (signing_.KeysUsable() && !body) {
     // Nothing of the file arrived: its row already reads short of "100%"
     // and keeps its own text.
     Log().Add("signature", url + ": not checked, the file did not arrive");
@@ -151,9 +148,10 @@ void MainForm::CheckSignature(const std::string& url) {
       if (Fs().FileExistsAnyAttributes(DownloadPath)) Fs().Delete(DownloadPath);
     });
     return;
-  } else if (!body->Whole()) {
-    verdict = Signing::Verdict::Incomplete;
-  } else {
+  }
+  // A signature is fetched only where it can decide: usable keys and a file
+  // that arrived whole. The verdict says what is missing otherwise.
+  if (signing_.KeysUsable() && body->Whole()) {
     Step([&] { Ctl().SetCaption(Control::LblMesg, " Verifica della firma."); });
     signing_.BeginSignature();
     // Whatever goes wrong here counts as no signature: the file is refused,
@@ -168,8 +166,8 @@ void MainForm::CheckSignature(const std::string& url) {
       signing_.SignatureFailed();
     }
     signing_.EndSignature();
-    verdict = signing_.Judge();
   }
+  const Signing::Verdict verdict = signing_.Judge();
   signing_.Forget();
 
   if (verdict == Signing::Verdict::Good) {
