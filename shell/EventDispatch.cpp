@@ -1,6 +1,7 @@
 #include "shell/EventDispatch.h"
 
 #include "platform/Host.h"
+#include "shell/ScopedFlag.h"
 
 namespace ovlu {
 
@@ -53,11 +54,7 @@ void EventDispatch::Tick(Control timer) {
   if (!one && timer != Control::TimerTimeOut) return;
   bool& inside = one ? inTimer1_ : inTimerTimeOut_;
   if (inside || events_ == nullptr) return;
-  inside = true;
-  struct Leave {
-    bool& flag;
-    ~Leave() { flag = false; }
-  } leave{inside};
+  const ScopedFlag leave(inside);
   Run(one ? &FormEvents::Timer1_Timer : &FormEvents::TimerTimeOut_Timer);
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/Host.h"
 #include "shell/RunLog.h"
+#include "shell/ScopedFlag.h"
 #include "shell/Vb.h"
 #include "transfer/Url.h"
 
@@ -390,11 +391,7 @@ void InetControl::Receive() {
       // Then the network waits for the agent, as in a normal run.
     }
   }
-  receiving_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{receiving_};
+  const ScopedFlag done(receiving_);
   // Takes what the connection holds, for a few milliseconds at most.
   const Clock::time_point until = Clock::now() + std::chrono::milliseconds(10);
   do {

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "shell/ScopedFlag.h"
+
 namespace ovlu {
 
 void HeadlessWindow::Load(FormEvents* events) {
@@ -113,11 +115,7 @@ void HeadlessWindow::DoEvents() {
   if (dispatch_.RoundDue()) {
     if (onIdle && !inIdle_) {
       // A click made from here may itself pump; it must not click again.
-      inIdle_ = true;
-      struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-      } leave{inIdle_};
+      const ScopedFlag leave(inIdle_);
       auto idle = onIdle;
       idle();
     }
