@@ -1,6 +1,7 @@
 #include "ports/windows/WinApi.h"
 // (the Windows headers first: see WinApi.h)
 #include <deque>
+#include <map>
 #include <set>
 
 #include "platform/Host.h"
@@ -77,22 +78,37 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
   Push(n);
 }
 
+// WinINet keeps a connection whose answer did not say "Connection: close"
+// (HTTP/1.1 keeps connections open by default) in a pool for its server,
+// whatever the request said, and hands it to the next request there, even
+// when the server has closed it meanwhile: that request then fails ("read
+// failed 10054" under Wine). Telling WinINet that the settings changed
+// makes it drop every pooled connection, so that none is ever reused.
+void DropPooledConnections() {
+  ::InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
 // Requests dropped before their handle was known (a time-out or a cancel
-// while WinINet was still opening them), by context. Their handle is closed
-// when a late notice brings it. Used on the window thread only.
-std::set<std::uintptr_t>& Abandoned() {
-  static std::set<std::uintptr_t> ids;
+// while WinINet was still opening them), by context, with the handles of
+// theirs closed so far. Every handle a late notice brings is closed once,
+// until the open's completion ends it. Used on the window thread only.
+std::map<std::uintptr_t, std::set<std::uintptr_t>>& Abandoned() {
+  static std::map<std::uintptr_t, std::set<std::uintptr_t>> ids;
   return ids;
 }
 
 void CloseAbandoned(const WinInetTransfer::Notice& n) {
-  std::set<std::uintptr_t>& ids = Abandoned();
+  auto& ids = Abandoned();
   const auto it = ids.find(n.context);
   if (it == ids.end()) return;
-  if (n.status == INTERNET_STATUS_HANDLE_CREATED || n.status == INTERNET_STATUS_REQUEST_COMPLETE) {
-    if (n.result != 0) ::InternetCloseHandle(reinterpret_cast<HINTERNET>(n.result));
-    // The handle comes once, created; a failed open ends with no handle.
-    if (n.result != 0 || n.status == INTERNET_STATUS_REQUEST_COMPLETE) ids.erase(it);
+  if (n.status != INTERNET_STATUS_HANDLE_CREATED && n.status != INTERNET_STATUS_REQUEST_COMPLETE)
+    return;
+  if (n.result != 0 && it->second.insert(n.result).second)
+    ::InternetCloseHandle(reinterpret_cast<HINTERNET>(n.result));
+  if (n.status == INTERNET_STATUS_REQUEST_COMPLETE) {
+    ids.erase(it);
+    // What closing them gave back to the pool goes too.
+    DropPooledConnections();
   }
 }
 
@@ -115,16 +131,6 @@ std::string ErrorText(unsigned long error) {
   while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
   if (n > 0) out += ": " + std::string(text, n);
   return out;
-}
-
-// WinINet keeps a connection whose answer did not say "Connection: close"
-// (HTTP/1.1 keeps connections open by default) in a pool for its server,
-// whatever the request said, and hands it to the next request there, even
-// when the server has closed it meanwhile: that request then fails ("read
-// failed 10054" under Wine). Telling WinINet that the settings changed
-// makes it drop every pooled connection, so that none is ever reused.
-void DropPooledConnections() {
-  ::InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
 }
 
 }  // namespace
@@ -175,7 +181,7 @@ void WinInetTransfer::Open(const Request& request) {
 void WinInetTransfer::Close() {
   // Late notices of this request carry its old id and are dropped; the
   // handle of one still being opened is closed when it comes.
-  if (request_ == nullptr && opening_ && id_ != 0) Abandoned().insert(id_);
+  if (request_ == nullptr && opening_ && id_ != 0) Abandoned()[id_];
   id_ = 0;
   opening_ = waiting_ = false;
   if (request_ != nullptr) {
